@@ -1,0 +1,203 @@
+// The POSIX termios serial platform.
+//
+// Exclusive open: TIOCEXCL refuses further opens of the device, but not for a
+// privileged process, so an advisory flock is taken as well; two instances of
+// the tool (or the tool and the simulator's own control descriptor, which
+// never locks) thus never share a line by accident.
+//
+// Reads poll against the monotonic clock; nothing spins. A device that has
+// gone away (a USB adapter pulled out, a pseudo-terminal whose other side was
+// closed) shows POLLHUP or POLLERR and reads 0 bytes or fails with EIO; that
+// is reported as kDeviceGone at once instead of waiting for the deadline.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "link/monotonic_clock.h"
+#include "link/serial_port.h"
+
+namespace krt {
+namespace {
+
+struct RateSetting {
+  std::uint32_t rate;
+  speed_t speed;
+};
+
+constexpr RateSetting kRates[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},
+    {150, B150},       {200, B200},       {300, B300},       {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+// 0 (B0 would hang the line up) and rates termios has no constant for are
+// refused.
+bool SpeedFor(std::uint32_t rate, speed_t& speed) {
+  for (const RateSetting& r : kRates) {
+    if (r.rate == rate) {
+      speed = r.speed;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::int64_t ElapsedMs(std::uint64_t start_ms) {
+  return static_cast<std::int64_t>(MonotonicMs() - start_ms);
+}
+
+class PosixSerialDevice final : public SerialDevice {
+ public:
+  explicit PosixSerialDevice(int fd) : fd_(fd) {}
+  ~PosixSerialDevice() override {
+    flock(fd_, LOCK_UN);
+    close(fd_);
+  }
+
+  ResultCode SetBitRate(std::uint32_t rate) override {
+    speed_t speed;
+    if (!SpeedFor(rate, speed)) return rc::kPortOpenFailed;
+    termios tio{};
+    if (tcgetattr(fd_, &tio) != 0) return rc::kPortOpenFailed;
+    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) {
+      return rc::kPortOpenFailed;
+    }
+    if (tcsetattr(fd_, TCSANOW, &tio) != 0) return rc::kPortOpenFailed;
+    // tcsetattr succeeds when any part of the request was taken; read back
+    // whether the driver really runs at the rate.
+    termios now{};
+    if (tcgetattr(fd_, &now) != 0 || cfgetospeed(&now) != speed) return rc::kPortOpenFailed;
+    return rc::kOk;
+  }
+
+  void PurgeInput() override { tcflush(fd_, TCIFLUSH); }
+
+  int ReadSome(std::uint8_t* buffer, std::size_t capacity, std::uint32_t deadline_ms) override {
+    int got = TryRead(buffer, capacity);
+    if (got != 0) return got;
+    const std::uint64_t start = MonotonicMs();
+    for (;;) {
+      const std::int64_t elapsed = ElapsedMs(start);
+      if (elapsed > static_cast<std::int64_t>(deadline_ms)) return rc::kReadTimeout;
+      // Wake one millisecond past the deadline, so that "strictly more" holds.
+      const std::int64_t left = static_cast<std::int64_t>(deadline_ms) - elapsed + 1;
+      pollfd p{fd_, POLLIN, 0};
+      const int n = poll(&p, 1, static_cast<int>(left > 1000000 ? 1000000 : left));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return rc::kDeviceGone;
+      }
+      if (n == 0) continue;
+      if (p.revents & POLLNVAL) return rc::kDeviceGone;
+      got = TryRead(buffer, capacity);
+      if (got != 0) return got;
+      if (p.revents & (POLLHUP | POLLERR)) return rc::kDeviceGone;
+    }
+  }
+
+  ResultCode Write(const std::uint8_t* data, std::size_t count) override {
+    const std::uint64_t start = MonotonicMs();
+    const std::uint64_t allowed = 10u * count + 100u;
+    std::size_t done = 0;
+    while (done < count) {
+      const ssize_t n = write(fd_, data + done, count - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) return rc::kWriteFailed;
+      const std::uint64_t elapsed = MonotonicMs() - start;
+      if (elapsed >= allowed) return rc::kWriteFailed;
+      pollfd p{fd_, POLLOUT, 0};
+      const int r = poll(&p, 1, static_cast<int>(allowed - elapsed));
+      if (r < 0 && errno != EINTR) return rc::kWriteFailed;
+      if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return rc::kWriteFailed;
+    }
+    return rc::kOk;
+  }
+
+ private:
+  // > 0 bytes read, 0 nothing waiting, kDeviceGone.
+  int TryRead(std::uint8_t* buffer, std::size_t capacity) {
+    for (;;) {
+      const ssize_t n = read(fd_, buffer, capacity);
+      if (n > 0) return static_cast<int>(n);
+      if (n == 0) return rc::kDeviceGone;  // hang-up: end of file on a terminal
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) return 0;
+      return rc::kDeviceGone;  // EIO and the like: the device has gone
+    }
+  }
+
+  int fd_;
+};
+
+class PosixPlatform final : public SerialPlatform {
+ public:
+  std::unique_ptr<SerialDevice> Open(const std::string& path) override {
+    if (path.empty()) return nullptr;
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    auto fail = [fd]() -> std::unique_ptr<SerialDevice> {
+      close(fd);
+      return nullptr;
+    };
+    if (!isatty(fd)) return fail();
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail();
+    if (ioctl(fd, TIOCEXCL) != 0) return fail();
+
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) return fail();
+    cfmakeraw(&tio);  // binary, no echo, no signals, no CR/LF mapping, NUL bytes kept
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | PARMRK | IGNPAR |
+                                          ISTRIP | IGNBRK);
+    tio.c_cflag &= ~static_cast<tcflag_t>(PARENB | CSTOPB | CSIZE | CRTSCTS);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (cfsetispeed(&tio, B9600) != 0 || cfsetospeed(&tio, B9600) != 0) return fail();
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) return fail();
+
+    // DTR and RTS held inactive. A pseudo-terminal has no modem lines and
+    // answers ENOTTY (or EINVAL); that is not a failure.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    if (ioctl(fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) return fail();
+
+    tcflush(fd, TCIOFLUSH);
+    return std::make_unique<PosixSerialDevice>(fd);
+  }
+
+  void Delay(std::uint32_t ms) override {
+    timespec target{};
+    clock_gettime(CLOCK_MONOTONIC, &target);
+    target.tv_sec += ms / 1000;
+    target.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
+    if (target.tv_nsec >= 1000000000L) {
+      target.tv_sec += 1;
+      target.tv_nsec -= 1000000000L;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &target, nullptr) == EINTR) {
+    }
+  }
+};
+
+}  // namespace
+
+SerialPlatform& PosixSerialPlatform() {
+  static PosixPlatform platform;
+  return platform;
+}
+
+}  // namespace krt
