@@ -34,15 +34,14 @@ std::size_t EncodeFrame(const std::uint8_t* data, std::size_t size, std::uint8_t
 class FrameDecoder {
  public:
   enum class Step {
-    kMore,        // give me the next byte
-    kFrame,       // a whole, checked frame of size() bytes is in the buffer
-    kBadEscape,   // DLE followed by neither DLE nor ETX inside the frame
-    kBadCheck,    // the check byte differs from the XOR of the data
-    kTooLong,     // one data byte more than the capacity
+    kMore,       // give me the next byte
+    kFrame,      // a whole, checked frame of size() bytes is in the buffer
+    kBadEscape,  // DLE followed by neither DLE nor ETX inside the frame
+    kBadCheck,   // the check byte differs from the XOR of the data
+    kTooLong,    // one data byte more than the capacity
   };
 
-  FrameDecoder(std::uint8_t* buffer, std::size_t capacity)
-      : buffer_(buffer), capacity_(capacity) {}
+  FrameDecoder(std::uint8_t* buffer, std::size_t capacity) : buffer_(buffer), capacity_(capacity) {}
 
   Step Push(std::uint8_t byte);
 

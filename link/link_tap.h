@@ -12,12 +12,12 @@
 namespace krt {
 
 enum class TapEvent {
-  kRawWritten,      // bytes handed to the device in one write (frames and wake-up bytes)
-  kRawRead,         // bytes one read of the device delivered
-  kInputPurged,     // bytes dropped by PurgeInput (count only)
-  kFrameSent,       // the data of a frame before escaping
-  kFrameReceived,   // the data of an accepted frame
-  kReceiveFailed,   // ReceiveFrame ended with `code`
+  kRawWritten,     // bytes handed to the device in one write (frames and wake-up bytes)
+  kRawRead,        // bytes one read of the device delivered
+  kInputPurged,    // bytes dropped by PurgeInput (count only)
+  kFrameSent,      // the data of a frame before escaping
+  kFrameReceived,  // the data of an accepted frame
+  kReceiveFailed,  // ReceiveFrame ended with `code`
 };
 
 using LinkTap = std::function<void(TapEvent event, const std::uint8_t* data, std::size_t size,

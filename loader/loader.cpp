@@ -154,8 +154,7 @@ ResultCode ProgramFuseRow(std::uint8_t row, const std::string& fuses) {
   return Unchecked(Send(n + kFusesPerRow, 300));
 }
 
-ResultCode ReadFuseRow(std::uint8_t row, std::string& first_reading,
-                       std::string& second_reading) {
+ResultCode ReadFuseRow(std::uint8_t row, std::string& first_reading, std::string& second_reading) {
   std::uint8_t* q = RequestBuffer();
   std::size_t n = PutByte(q, 0, kCmdReadFuseRow);
   n = PutByte(q, n, row);

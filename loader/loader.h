@@ -13,19 +13,19 @@ namespace krt {
 
 // Codes of the loader's requests ('d' to 'r').
 enum LoaderCommand : std::uint8_t {
-  kCmdIdentify = 100,         // 'd'
-  kCmdReadFlash = 101,        // 'e'
-  kCmdEraseSector = 103,      // 'g'
-  kCmdProgramFlash = 104,     // 'h'
-  kCmdSetLogicAccess = 105,   // 'i'
-  kCmdReadLogicId = 106,      // 'j'
-  kCmdReadFuseRow = 107,      // 'k'
-  kCmdProgramFuseRow = 108,   // 'l'
-  kCmdReadUes = 109,          // 'm'
-  kCmdProgramUes = 110,       // 'n'
-  kCmdEraseLogic = 112,       // 'p'
-  kCmdStartFirmware = 113,    // 'q'
-  kCmdIdentifyFirst = 114,    // 'r'
+  kCmdIdentify = 100,        // 'd'
+  kCmdReadFlash = 101,       // 'e'
+  kCmdEraseSector = 103,     // 'g'
+  kCmdProgramFlash = 104,    // 'h'
+  kCmdSetLogicAccess = 105,  // 'i'
+  kCmdReadLogicId = 106,     // 'j'
+  kCmdReadFuseRow = 107,     // 'k'
+  kCmdProgramFuseRow = 108,  // 'l'
+  kCmdReadUes = 109,         // 'm'
+  kCmdProgramUes = 110,      // 'n'
+  kCmdEraseLogic = 112,      // 'p'
+  kCmdStartFirmware = 113,   // 'q'
+  kCmdIdentifyFirst = 114,   // 'r'
 };
 
 // Flash sectors the tool erases, in the order EraseAllSectors erases them.

@@ -107,22 +107,28 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, BadFrameTest,
     ::testing::Values(
         // DLE STX inside the data is a bad escape, not a restart.
-        BadFrameCase{"StxInsideData", {0x10, 0x02, 0x01, 0x10, 0x02, 0x10, 0x03, 0x01}, 1500,
+        BadFrameCase{"StxInsideData",
+                     {0x10, 0x02, 0x01, 0x10, 0x02, 0x10, 0x03, 0x01},
+                     1500,
                      rc::kBadEscape},
         // A check byte 0x10 must be doubled.
-        BadFrameCase{"UndoubledDleCheck", {0x10, 0x02, 0x10, 0x10, 0x10, 0x03, 0x10, 0x00}, 1500,
+        BadFrameCase{"UndoubledDleCheck",
+                     {0x10, 0x02, 0x10, 0x10, 0x10, 0x03, 0x10, 0x00},
+                     1500,
                      rc::kBadEscape},
-        BadFrameCase{"LastDataByteFlipped", {0x10, 0x02, 0x00, 0x01, 0x00, 0x10, 0x03, 0x00},
-                     1500, rc::kBadCheck},
+        BadFrameCase{"LastDataByteFlipped",
+                     {0x10, 0x02, 0x00, 0x01, 0x00, 0x10, 0x03, 0x00},
+                     1500,
+                     rc::kBadCheck},
         BadFrameCase{"FourBytesForCapacityThree",
-                     {0x10, 0x02, 0x01, 0x02, 0x03, 0x04, 0x10, 0x03, 0x04}, 3,
+                     {0x10, 0x02, 0x01, 0x02, 0x03, 0x04, 0x10, 0x03, 0x04},
+                     3,
                      rc::kFrameTooLong},
         // Three bytes for capacity three is fine: see the next test.
         BadFrameCase{"Silence", {}, 1500, rc::kReadTimeout},
         BadFrameCase{"SilenceAfterStartDle", {0x10}, 1500, rc::kReadTimeout},
         BadFrameCase{"SilenceInsideData", {0x10, 0x02, 0x01}, 1500, rc::kReadTimeout},
-        BadFrameCase{"SilenceBeforeCheck", {0x10, 0x02, 0x01, 0x10, 0x03}, 1500,
-                     rc::kReadTimeout}),
+        BadFrameCase{"SilenceBeforeCheck", {0x10, 0x02, 0x01, 0x10, 0x03}, 1500, rc::kReadTimeout}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ReceiveTest, CapacityIsTheLimitExactly) {

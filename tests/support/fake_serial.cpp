@@ -71,4 +71,26 @@ Bytes Frame(const Bytes& data) {
   return out;
 }
 
+ScriptedPeer::ScriptedPeer(FakeSerialPlatform& platform, Handler answer)
+    : platform_(platform), answer_(std::move(answer)) {
+  platform_.line.on_write = [this](const Bytes& block) {
+    std::uint8_t buffer[4096];
+    FrameDecoder decoder(buffer, sizeof buffer);
+    for (std::uint8_t b : block) {
+      if (decoder.Push(b) != FrameDecoder::Step::kFrame) continue;
+      Bytes data(buffer, buffer + decoder.Size());
+      frames.push_back(data);
+      for (const Bytes& answer : answer_(data, platform_.line.rate))
+        platform_.line.Push(Frame(answer));
+    }
+  };
+}
+
+Bytes WithHeader(const Bytes& payload, std::uint8_t first_byte_bits) {
+  Bytes out{static_cast<std::uint8_t>(first_byte_bits | ((payload.size() >> 8) & 0x07)),
+            static_cast<std::uint8_t>(payload.size() & 0xFF)};
+  out.insert(out.end(), payload.begin(), payload.end());
+  return out;
+}
+
 }  // namespace krt::test

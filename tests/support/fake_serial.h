@@ -53,4 +53,22 @@ class FakeSerialPlatform : public SerialPlatform {
 // Frames `data` as the loader would send it.
 Bytes Frame(const Bytes& data);
 
+// A scripted peer on a fake line: every frame written is decoded and handed
+// to `answer` with the line's current rate; the frames it returns are queued
+// as the peer's answer. Raw bytes outside frames (wake-up bytes) are ignored.
+class ScriptedPeer {
+ public:
+  using Handler = std::function<std::vector<Bytes>(const Bytes& frame_data, std::uint32_t rate)>;
+  ScriptedPeer(FakeSerialPlatform& platform, Handler answer);
+
+  std::vector<Bytes> frames;  // every frame received, in order
+
+ private:
+  FakeSerialPlatform& platform_;
+  Handler answer_;
+};
+
+// The request header of an answer of `payload.size()` bytes, then the payload.
+Bytes WithHeader(const Bytes& payload, std::uint8_t first_byte_bits = 0x10);
+
 }  // namespace krt::test
