@@ -146,12 +146,12 @@ ResultCode EraseLogic() { return Unchecked(SendCode(kCmdEraseLogic, 600)); }
 
 ResultCode ProgramFuseRow(std::uint8_t row, const std::string& fuses) {
   // A row text shorter than a row is never sent: refused before the line.
-  if (fuses.size() < kFusesPerRow) return rc::kShortRequestText;
+  if (fuses.size() < kRowTextSize) return rc::kShortRequestText;
   std::uint8_t* q = RequestBuffer();
   std::size_t n = PutByte(q, 0, kCmdProgramFuseRow);
   n = PutByte(q, n, row);
-  std::memcpy(q + n, fuses.data(), kFusesPerRow);
-  return Unchecked(Send(n + kFusesPerRow, 300));
+  std::memcpy(q + n, fuses.data(), kRowTextSize);
+  return Unchecked(Send(n + kRowTextSize, 300));
 }
 
 ResultCode ReadFuseRow(std::uint8_t row, std::string& first_reading, std::string& second_reading) {
@@ -160,10 +160,10 @@ ResultCode ReadFuseRow(std::uint8_t row, std::string& first_reading, std::string
   n = PutByte(q, n, row);
   const ResultCode r = Send(n, 100);
   if (r < 0) return r;
-  if (r != 1 + 2 * static_cast<int>(kFusesPerRow)) return rc::kMalformedAnswer;
+  if (r != 1 + 2 * static_cast<int>(kRowTextSize)) return rc::kMalformedAnswer;
   const char* a = reinterpret_cast<const char*>(AnswerBuffer());
-  first_reading.assign(a + 1, kFusesPerRow);
-  second_reading.assign(a + 1 + kFusesPerRow, kFusesPerRow);
+  first_reading.assign(a + 1, kRowTextSize);
+  second_reading.assign(a + 1 + kRowTextSize, kRowTextSize);
   return rc::kOk;
 }
 

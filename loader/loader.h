@@ -35,9 +35,9 @@ inline constexpr std::uint32_t kFlashSectors[6] = {0x01008000, 0x0100C000, 0x010
 // The most data bytes one ProgramFlash request carries (1498 - 7).
 inline constexpr std::uint16_t kMaxFlashData = 1491;
 
-// Logic device geometry: 134 rows of 240 fuses, a 120-bit signature.
-inline constexpr int kFuseRows = 134;
-inline constexpr std::size_t kFusesPerRow = 240;
+// What the logic device commands carry: a fuse row of 240 characters, the
+// signature as 120 bit characters.
+inline constexpr std::size_t kRowTextSize = 240;
 inline constexpr std::size_t kUesBitCount = 120;
 
 // Asks the loader who it is (code 114, then code 100). On 0 the versions and
