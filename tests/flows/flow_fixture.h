@@ -1,0 +1,98 @@
+// The command flows against the simulated probe over a real pseudo-terminal,
+// seen through the recording face of the dialog.
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "app/dialog_commands.h"
+#include "firmware/catalogue.h"
+#include "link/link.h"
+#include "sim/simulator.h"
+#include "tests/support/images.h"
+#include "tests/support/recording_ui.h"
+
+namespace krt::test {
+
+class FlowTest : public ::testing::Test {
+ protected:
+  // The simulator listens at 115200 bit/s and the dialog asks for 115200, so
+  // a connection costs one speed probe (and its 300 ms pause).
+  static sim::SimulatorOptions DefaultSim() {
+    sim::SimulatorOptions o;
+    o.rate = 115200;
+    return o;
+  }
+
+  void SetUp() override {
+    UseImages(Images());
+    ui_.controls.port_index = 0;
+    ui_.controls.speed_index = 4;
+    ui_.controls.ip_address = "192.168.1.10";
+    ui_.controls.subnet_mask = "255.255.255.0";
+    ui_.controls.gateway = "192.168.1.1";
+    state_.port_index = 0;
+    state_.speed_index = 4;
+    state_.ip_address = ui_.controls.ip_address;
+    state_.subnet_mask = ui_.controls.subnet_mask;
+    state_.gateway = ui_.controls.gateway;
+  }
+
+  void TearDown() override {
+    LinkClose();
+    SetImageDirectory("");
+    ClearPortDevices();
+    // Every path switches the wait cursor off as often as on.
+    EXPECT_EQ(ui_.wait_depth, 0);
+    EXPECT_FALSE(ui_.wait_underflow);
+  }
+
+  void UseImages(const std::string& dir) { SetImageDirectory(dir); }
+
+  void StartSim(sim::SimulatorOptions options = DefaultSim()) {
+    sim_ = std::make_unique<sim::Simulator>(std::move(options));
+    std::string error;
+    ASSERT_TRUE(sim_->Start(&error)) << error;
+    SetPortDevice(1, sim_->DevicePath());  // COM1, port index 0
+  }
+
+  // Opens the dialog and connects; the test fails unless Connect passed.
+  void OpenAndConnect() {
+    OpenDialog(ui_, state_);
+    ConnectCommand(ui_, state_);
+    ASSERT_EQ(ui_.status, "Connecting to KRT Loader passed!")
+        << ::testing::PrintToString(ui_.Boxes());
+    ui_.events.clear();
+    ui_.wait_calls = 0;
+    sim_->ClearLog();
+  }
+
+  // Codes of the requests the simulator received since its log was cleared.
+  std::vector<int> RequestCodes() const {
+    std::vector<int> codes;
+    for (const auto& r : sim_->Requests()) codes.push_back(r.code);
+    return codes;
+  }
+  // Requests of `code` that reached the line, answered or not.
+  int CountMessages(int code) const {
+    int n = 0;
+    for (const auto& m : sim_->Messages()) {
+      n += m.kind == sim::MessageKind::kRequest && !m.payload.empty() && m.payload[0] == code;
+    }
+    return n;
+  }
+  int CountRequests(int code) const {
+    int n = 0;
+    for (int c : RequestCodes()) n += c == code;
+    return n;
+  }
+
+  RecordingUi ui_;
+  DialogState state_;
+  std::unique_ptr<sim::Simulator> sim_;
+};
+
+}  // namespace krt::test
