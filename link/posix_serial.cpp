@@ -61,6 +61,11 @@ class PosixSerialDevice final : public SerialDevice {
  public:
   explicit PosixSerialDevice(int fd) : fd_(fd) {}
   ~PosixSerialDevice() override {
+    // The exclusive mode belongs to the terminal, not to this descriptor: it
+    // would outlive the close while another descriptor holds the device open
+    // (the simulator's own), and refuse every later open by an unprivileged
+    // user. It is handed back with the lock.
+    ioctl(fd_, TIOCNXCL);
     flock(fd_, LOCK_UN);
     close(fd_);
   }
