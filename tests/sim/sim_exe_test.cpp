@@ -1,0 +1,221 @@
+// The krt700-sim executable: its first line, a link through it, its stops
+// and its refusals.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "link/link.h"
+#include "loader/loader.h"
+#include "sim/state_file.h"
+#include "tests/sim/raw_client.h"
+
+extern char** environ;
+
+namespace krt::sim {
+namespace {
+
+using test::NowMs;
+
+// The simulator as a child process, its standard streams on pipes.
+class Child {
+ public:
+  explicit Child(const std::vector<std::string>& args) {
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+      ADD_FAILURE() << "pipe";
+      return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    std::vector<std::string> all{KRT_SIM_EXE};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, KRT_SIM_EXE, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    in_ = in[1];
+    out_ = out[0];
+    err_ = err[0];
+  }
+  ~Child() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    for (int fd : {in_, out_, err_}) {
+      if (fd >= 0) close(fd);
+    }
+  }
+
+  // The first line of standard output, without its line feed.
+  std::string FirstLine(int timeout_ms) {
+    std::string line;
+    const std::int64_t end = NowMs() + timeout_ms;
+    while (NowMs() < end) {
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      char c = 0;
+      if (read(out_, &c, 1) != 1) break;
+      if (c == '\n') return line;
+      line.push_back(c);
+    }
+    return "(no line: " + line + ")";
+  }
+
+  std::string Stderr() {
+    std::string text;
+    char chunk[512];
+    ssize_t n;
+    while ((n = read(err_, chunk, sizeof chunk)) > 0)
+      text.append(chunk, static_cast<std::size_t>(n));
+    return text;
+  }
+
+  void CloseStdin() {
+    close(in_);
+    in_ = -1;
+  }
+  void Signal(int sig) const { kill(pid_, sig); }
+
+  // The exit status, or -1 when it did not end in time (or by a signal).
+  int Wait(int timeout_ms) {
+    const std::int64_t end = NowMs() + timeout_ms;
+    for (;;) {
+      int status = 0;
+      const pid_t r = waitpid(pid_, &status, WNOHANG);
+      if (r == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      if (NowMs() >= end) return -1;
+      usleep(5000);
+    }
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1, out_ = -1, err_ = -1;
+};
+
+class SimExeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/krt-sim-exe-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+  }
+  void TearDown() override {
+    LinkClose();
+    std::filesystem::remove_all(dir_);
+  }
+  std::string dir_;
+};
+
+TEST_F(SimExeTest, LinksIdentifiesAndStopsCleanlyOnSigterm) {
+  const std::string link = dir_ + "/probe";
+  const std::string state = dir_ + "/probe.state";
+  Child sim({"--rate", "115200", "--serial", "ABCDEFGH12", "--firmware-version", "3", "--link",
+             link, "--state", state, "--log"});
+  const std::string path = sim.FirstLine(5000);
+  ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+  EXPECT_EQ(std::filesystem::read_symlink(link), path);
+
+  ASSERT_EQ(LinkOpen(link, 115200), rc::kOk);
+  VersionNumber loader = 0, firmware = 0, logic = 0;
+  std::string serial;
+  ASSERT_EQ(IdentifyLoader(loader, firmware, logic, serial), rc::kOk);
+  EXPECT_EQ(serial, "ABCDEFGH12");
+  EXPECT_EQ(loader, 102);
+  EXPECT_EQ(firmware, 3);
+  // The state is written after each firmware start, before any stop.
+  EXPECT_FALSE(std::filesystem::exists(state));
+  ASSERT_EQ(StartFirmware(), rc::kOk);
+  LinkClose();
+  ProbeModel::State saved;
+  std::string error;
+  for (int i = 0; i < 200 && LoadState(state, saved, &error) != StateLoad::kLoaded; ++i) {
+    usleep(10000);
+  }
+  EXPECT_EQ(saved.firmware_starts, 1u) << error;
+
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(5000), 0);
+  const std::string log = sim.Stderr();
+  EXPECT_NE(log.find("krt700-sim: speed probe at 115200 bit/s"), std::string::npos) << log;
+  EXPECT_NE(log.find("request 100 'd' seq 1"), std::string::npos) << log;
+  // Stopped cleanly: the link is gone, the state saved.
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+  ASSERT_EQ(LoadState(state, saved, &error), StateLoad::kLoaded) << error;
+  EXPECT_EQ(saved.flash.at(0x40004), 3);
+  EXPECT_EQ(saved.firmware_starts, 1u);
+}
+
+TEST_F(SimExeTest, StopsWhenStandardInputCloses) {
+  Child sim({"--stdin-lifetime"});
+  ASSERT_EQ(sim.FirstLine(5000).rfind("/dev/pts/", 0), 0u);
+  sim.CloseStdin();
+  EXPECT_EQ(sim.Wait(5000), 0);
+}
+
+TEST_F(SimExeTest, RefusesBadOptionsWithOneLine) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--bogus"},
+      {"--rate", "1234"},
+      {"--rate"},
+      {"--logic-version", "1000"},
+      {"--firmware-version", "-1"},
+      {"--process-delay", "ten"},
+      {"--fault", "status:code=101"},
+      {"--fault", "nope"},
+      {"--rate", "115200", "--max-rate", "57600"},
+      {"stray"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args[0]);
+    Child sim(args);
+    EXPECT_EQ(sim.Wait(5000), 2);
+    const std::string err = sim.Stderr();
+    EXPECT_EQ(err.rfind("krt700-sim: ", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  }
+}
+
+TEST_F(SimExeTest, RefusesADamagedStateFile) {
+  const std::string state = dir_ + "/probe.state";
+  {
+    ProbeModel model;
+    Bytes bytes = EncodeState(model.Snapshot());
+    bytes[1000] ^= 0x40;
+    const int fd = open(state.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+  }
+  Child sim({"--state", state});
+  EXPECT_EQ(sim.Wait(5000), 1);
+  const std::string err = sim.Stderr();
+  EXPECT_NE(err.find("damaged"), std::string::npos) << err;
+  // Left as it was, not replaced by a fresh state.
+  ProbeModel::State s;
+  EXPECT_EQ(LoadState(state, s, nullptr), StateLoad::kRefused);
+}
+
+}  // namespace
+}  // namespace krt::sim
