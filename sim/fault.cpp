@@ -57,7 +57,8 @@ bool ParseNumber(const std::string& text, long max, long& value) {
   if (text.empty() || text[0] == '-' || text[0] == '+') return false;
   errno = 0;
   char* end = nullptr;
-  const long v = std::strtol(text.c_str(), &end, 0);
+  const bool hex = text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const long v = std::strtol(text.c_str(), &end, hex ? 16 : 10);
   if (errno != 0 || *end != '\0' || v > max) return false;
   value = v;
   return true;

@@ -58,7 +58,8 @@ const char kUsage[] =
 unsigned long Number(const char* option, const char* text, unsigned long max) {
   errno = 0;
   char* end = nullptr;
-  const unsigned long v = std::strtoul(text, &end, 0);
+  const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const unsigned long v = std::strtoul(text, &end, hex ? 16 : 10);
   if (text[0] == '\0' || text[0] == '-' || *end != '\0' || errno != 0 || v > max) {
     BadOption(std::string("bad value for --") + option + ": '" + text + "'");
   }

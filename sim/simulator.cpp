@@ -321,8 +321,10 @@ std::uint32_t Simulator::ToolRate() const {
 }
 
 void Simulator::HangUp() {
-  CloseLine();
+  // Marked before the line closes: whoever sees the device gone also sees
+  // the hang-up.
   hung_up_ = true;
+  CloseLine();
 }
 
 bool Simulator::WaitUntil(std::int64_t deadline_ns) {

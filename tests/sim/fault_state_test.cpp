@@ -49,6 +49,7 @@ TEST(FaultText, ParsesAndFormatsBack) {
   EXPECT_EQ(f->row, 5);
   EXPECT_EQ(f->pos, 239);
   EXPECT_EQ(ParseFault("delay:ms=0x1F4", nullptr)->ms, 500u);
+  EXPECT_EQ(ParseFault("drop:at=010", nullptr)->at, 10);  // decimal, not octal
 }
 
 TEST(FaultText, RefusesWhatDoesNotApply) {
