@@ -44,7 +44,7 @@ std::string FormatDuration(double seconds) {
 
 std::string ProgressMeter::Line(unsigned percent, double now_s, std::size_t width) const {
   if (percent > 100) percent = 100;
-  constexpr int kBarWidth = 24;
+  constexpr int kBarWidth = 16;
   const int filled = static_cast<int>(percent) * kBarWidth / 100;
   std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
                     std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') + "]";
