@@ -142,9 +142,9 @@ bool SaveSettings(const std::string& path, const Settings& settings) {
     if (ours && values.count(line.key) != 0) {
       if (!written[line.key]) out << line.key << '=' << values.at(line.key) << '\n';
       written[line.key] = true;  // a key written twice in the old file is written once
-      continue;
+    } else {
+      out << line.text << '\n';
     }
-    out << line.text << '\n';
     const bool section_ends = i + 1 == lines.size() || lines[i + 1].section != line.section;
     if (ours && section_ends) write_missing();
   }

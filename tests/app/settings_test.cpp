@@ -74,6 +74,24 @@ TEST_F(SettingsTest, RewritingKeepsEverythingElse) {
   EXPECT_EQ(LoadSettings(path_).com_port, -1);
 }
 
+// A section that ends in one of the five keys still gets the missing ones,
+// at the end of the file and before another section alike.
+TEST_F(SettingsTest, MissingKeysAreAddedAfterAKeyOfTheirOwn) {
+  Settings s;
+  s.krt_ip = "10.0.0.1";
+  ASSERT_TRUE(SaveSettings(path_, Settings{}));
+  WriteFile(path_, "[KRT700 PPC6xx/7xx]\nBaudrate=4\nComPort=0\n");
+  ASSERT_TRUE(SaveSettings(path_, s));
+  EXPECT_EQ(ReadFile(path_),
+            "[KRT700 PPC6xx/7xx]\nBaudrate=0\nComPort=0\nKrtIP=10.0.0.1\n"
+            "Subnet=255.255.255.0\nGateway=255.255.255.255\n");
+  WriteFile(path_, "[KRT700 PPC6xx/7xx]\nGateway=1.1.1.1\n[Other]\nx=1\n");
+  ASSERT_TRUE(SaveSettings(path_, s));
+  EXPECT_EQ(ReadFile(path_),
+            "[KRT700 PPC6xx/7xx]\nGateway=255.255.255.255\nBaudrate=0\nComPort=0\n"
+            "KrtIP=10.0.0.1\nSubnet=255.255.255.0\n[Other]\nx=1\n");
+}
+
 TEST_F(SettingsTest, BrokenValuesFallBackOneByOne) {
   ASSERT_TRUE(SaveSettings(path_, Settings{}));
   WriteFile(path_,
