@@ -102,8 +102,10 @@ void CliUi::SetStatus(const std::string& text) {
   // On a terminal a progress text feeds the bar; the Progress call that
   // follows it draws the bar.
   if (terminal_.out_is_terminal && IsProgressText(text, &bar_label_, nullptr)) return;
-  // The emptied status line of the opening is no line of its own.
-  if (!text.empty()) Print(text);
+  // The emptied status line of the opening is no line of its own, and a text
+  // written again unchanged (the logic steps write one a row) is no new line.
+  if (!text.empty() && text != last_printed_) Print(text);
+  last_printed_ = text;
   step_start_s_ = clock();
 }
 

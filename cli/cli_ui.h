@@ -82,6 +82,7 @@ class CliUi : public ExchangingDialogUi {
   ControlValues controls_;
   std::map<CommandButton, bool> buttons_;
   std::string last_status_;
+  std::string last_printed_;  // the last status text printed as a line
   int wait_depth_ = 0;
 
   // The progress bar on a terminal.

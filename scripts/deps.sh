@@ -9,8 +9,10 @@
 #   binutils                       objcopy makes the S-record test fixtures
 #   srecord                        srec_cat, the peer the decoder is measured against
 #   xvfb, x11-apps                 screenshots of the dialog
+#   dpkg-dev, file                 the .deb: CPack runs dpkg-shlibdeps for its dependencies
+#                                  and file to find the programs to scan
 KRT_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-              libbenchmark-dev qt6-base-dev binutils srecord xvfb x11-apps)
+              libbenchmark-dev qt6-base-dev binutils srecord xvfb x11-apps dpkg-dev file)
 
 krt_ensure_packages() {
   local missing=()
