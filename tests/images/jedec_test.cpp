@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 
@@ -16,11 +17,17 @@ namespace krt {
 namespace {
 
 // The fuses of row r in the files built here.
-std::string FuseRow(std::size_t r) {
-  std::string row;
-  for (std::size_t i = 0; i < kFusesPerRow; ++i)
-    row += ((r * 7 + i * 3 + i / 7) % 3 == 0) ? '1' : '0';
-  return row;
+const std::string& FuseRow(std::size_t r) {
+  static const FuseMap rows = [] {
+    FuseMap map(kFuseRows);
+    for (std::size_t row = 0; row < kFuseRows; ++row) {
+      for (std::size_t i = 0; i < kFusesPerRow; ++i) {
+        map[row] += ((row * 7 + i * 3 + i / 7) % 3 == 0) ? '1' : '0';
+      }
+    }
+    return map;
+  }();
+  return rows[r];
 }
 
 const std::string kHeader = "\x02KRT700 EPLD\n*QP84\n*QF32160\n*F0\n";
@@ -63,7 +70,7 @@ std::string EditLine(std::string block, std::size_t line, const std::string& tex
 
 struct FuseFileCase {
   const char* name;
-  std::string text;
+  std::function<std::string()> text;  // built when the case runs
   FuseFileStatus status;
   int row = -1;
   // The length of the refused row as read; -1: not checked.
@@ -75,7 +82,7 @@ class ReadFuseFileTest : public ::testing::TestWithParam<FuseFileCase> {};
 TEST_P(ReadFuseFileTest, ReadsTheFuseBlock) {
   const FuseFileCase& c = GetParam();
   TextFile file;
-  file.OpenMemory(c.text);
+  file.OpenMemory(c.text());
   FuseMap map(3, "stale");
   int found = 0;
   const FuseFileResult result = ReadFuseFile(file, map, [&] { ++found; });
@@ -97,63 +104,76 @@ TEST_P(ReadFuseFileTest, ReadsTheFuseBlock) {
   }
 }
 
-const std::string kOneLine = Block(Layout::kOneLine);
-const std::string kFourLines = Block(Layout::kFourLines);
+std::string OneLine() { return Block(Layout::kOneLine); }
+std::string FourLines() { return Block(Layout::kFourLines); }
 
 const FuseFileCase kFuseFileCases[] = {
-    {"OneLineARow", File(kOneLine), FuseFileStatus::kOk},
-    {"OneLineARowCrLf", File(Block(Layout::kOneLine, "\r\n")), FuseFileStatus::kOk},
-    {"FourLinesOf60", File(kFourLines), FuseFileStatus::kOk},
-    {"FourLinesOf60CrLf", File(Block(Layout::kFourLines, "\r\n")), FuseFileStatus::kOk},
-    {"NothingBeforeTheFuseList", kOneLine, FuseFileStatus::kOk},
-    {"LastRowWithoutStarOrLineFeed", kHeader + kOneLine.substr(0, kOneLine.size() - 2),
+    {"OneLineARow", [] { return File(OneLine()); }, FuseFileStatus::kOk},
+    {"OneLineARowCrLf", [] { return File(Block(Layout::kOneLine, "\r\n")); }, FuseFileStatus::kOk},
+    {"FourLinesOf60", [] { return File(FourLines()); }, FuseFileStatus::kOk},
+    {"FourLinesOf60CrLf", [] { return File(Block(Layout::kFourLines, "\r\n")); },
      FuseFileStatus::kOk},
-    {"LastRowWithStarWithoutLineFeed", kHeader + kOneLine.substr(0, kOneLine.size() - 1),
-     FuseFileStatus::kOk},
+    {"NothingBeforeTheFuseList", [] { return OneLine(); }, FuseFileStatus::kOk},
+    {"LastRowWithoutStarOrLineFeed",
+     [] { return kHeader + OneLine().substr(0, OneLine().size() - 2); }, FuseFileStatus::kOk},
+    {"LastRowWithStarWithoutLineFeed",
+     [] { return kHeader + OneLine().substr(0, OneLine().size() - 1); }, FuseFileStatus::kOk},
     {"BlankAndStarAfterARow",
-     File(Block(Layout::kOneLine, "\n", kFuseRows,
-                [](std::size_t r, std::string& f) { f += r == 9 ? " *" : ""; })),
+     [] {
+       return File(Block(Layout::kOneLine, "\n", kFuseRows,
+                         [](std::size_t r, std::string& f) { f += r == 9 ? " *" : ""; }));
+     },
      FuseFileStatus::kOk},
-    {"HeaderLinesOfAnyLength", std::string(1000, 'N') + "\n" + File(kOneLine), FuseFileStatus::kOk},
+    {"HeaderLinesOfAnyLength", [] { return std::string(1000, 'N') + "\n" + File(OneLine()); },
+     FuseFileStatus::kOk},
     // The last 80-character chunk of a long line is the fuse list line.
-    {"FuseListLineAsLastChunkOfALongLine", kHeader + std::string(160, 'x') + kOneLine,
-     FuseFileStatus::kOk},
-    {"FuseListLineNotOnAChunk", kHeader + std::string(79, 'x') + kOneLine,
+    {"FuseListLineAsLastChunkOfALongLine",
+     [] { return kHeader + std::string(160, 'x') + OneLine(); }, FuseFileStatus::kOk},
+    {"FuseListLineNotOnAChunk", [] { return kHeader + std::string(79, 'x') + OneLine(); },
      FuseFileStatus::kNoFuseList},
 
-    {"ThreeLinesOf80", File(Block(Layout::kThreeLines)), FuseFileStatus::kBadRow, 0, 160},
+    {"ThreeLinesOf80", [] { return File(Block(Layout::kThreeLines)); }, FuseFileStatus::kBadRow, 0,
+     160},
     // 239 fuses and the line feed fill three chunks; the fourth takes 80 fuses
     // of the next line.
-    {"RowOf239", File(EditLine(kOneLine, 5, FuseRow(5).substr(1))), FuseFileStatus::kBadRow, 5,
-     319},
+    {"RowOf239", [] { return File(EditLine(OneLine(), 5, FuseRow(5).substr(1))); },
+     FuseFileStatus::kBadRow, 5, 319},
     // The fourth chunk begins with the 241st fuse.
-    {"RowOf241", File(EditLine(kOneLine, 5, FuseRow(5) + "0")), FuseFileStatus::kBadRow, 5, 241},
+    {"RowOf241", [] { return File(EditLine(OneLine(), 5, FuseRow(5) + "0")); },
+     FuseFileStatus::kBadRow, 5, 241},
     {"ForeignCharacterEndsAChunksFuses",
-     File(EditLine(kFourLines, 4 * 3 + 1, "0101x" + FuseRow(3).substr(65, 55))),
+     [] { return File(EditLine(FourLines(), 4 * 3 + 1, "0101x" + FuseRow(3).substr(65, 55))); },
      FuseFileStatus::kBadRow, 3, 184},
     {"ChunkStartingWithABlankAddsNothing",
-     File(EditLine(kFourLines, 4 * 3 + 2, " " + FuseRow(3).substr(120, 60))),
+     [] { return File(EditLine(FourLines(), 4 * 3 + 2, " " + FuseRow(3).substr(120, 60))); },
      FuseFileStatus::kBadRow, 3, 180},
-    {"EndsAfterFiftyRows", kHeader + Block(Layout::kOneLine, "\n", 50), FuseFileStatus::kBadRow, 50,
-     0},
-    {"EndsInsideARow", kHeader + Block(Layout::kOneLine, "\n", 51).substr(0, 8 + 50 * 241 + 100),
+    {"EndsAfterFiftyRows", [] { return kHeader + Block(Layout::kOneLine, "\n", 50); },
+     FuseFileStatus::kBadRow, 50, 0},
+    {"EndsInsideARow",
+     [] { return kHeader + Block(Layout::kOneLine, "\n", 51).substr(0, 8 + 50 * 241 + 100); },
      FuseFileStatus::kBadRow, 50, 100},
-    {"OnlyTheFuseListLine", "*L00000\n", FuseFileStatus::kBadRow, 0, 0},
-    {"GarbageAfterTheFuseListLine", "*L00000\nQF32160*\nG0*\n", FuseFileStatus::kBadRow, 0, 0},
+    {"OnlyTheFuseListLine", [] { return "*L00000\n"; }, FuseFileStatus::kBadRow, 0, 0},
+    {"GarbageAfterTheFuseListLine", [] { return "*L00000\nQF32160*\nG0*\n"; },
+     FuseFileStatus::kBadRow, 0, 0},
 
-    {"Empty", "", FuseFileStatus::kNoFuseList},
-    {"HeaderOnly", kHeader + kTrailer, FuseFileStatus::kNoFuseList},
-    {"TrailingBlank", kHeader + "*L00000 \n" + kOneLine.substr(8), FuseFileStatus::kNoFuseList},
-    {"NoStar", kHeader + "L00000\n" + kOneLine.substr(8), FuseFileStatus::kNoFuseList},
-    {"LowerCaseL", kHeader + "*l00000\n" + kOneLine.substr(8), FuseFileStatus::kNoFuseList},
-    {"FourZeros", kHeader + "*L0000\n" + kOneLine.substr(8), FuseFileStatus::kNoFuseList},
-    {"FusesOnTheSameLine", kHeader + "*L00000 " + kOneLine.substr(8), FuseFileStatus::kNoFuseList},
-    {"LoneCarriageReturn", kHeader + "*L00000\r\r\n" + kOneLine.substr(8),
+    {"Empty", [] { return ""; }, FuseFileStatus::kNoFuseList},
+    {"HeaderOnly", [] { return kHeader + kTrailer; }, FuseFileStatus::kNoFuseList},
+    {"TrailingBlank", [] { return kHeader + "*L00000 \n" + OneLine().substr(8); },
+     FuseFileStatus::kNoFuseList},
+    {"NoStar", [] { return kHeader + "L00000\n" + OneLine().substr(8); },
+     FuseFileStatus::kNoFuseList},
+    {"LowerCaseL", [] { return kHeader + "*l00000\n" + OneLine().substr(8); },
+     FuseFileStatus::kNoFuseList},
+    {"FourZeros", [] { return kHeader + "*L0000\n" + OneLine().substr(8); },
+     FuseFileStatus::kNoFuseList},
+    {"FusesOnTheSameLine", [] { return kHeader + "*L00000 " + OneLine().substr(8); },
+     FuseFileStatus::kNoFuseList},
+    {"LoneCarriageReturn", [] { return kHeader + "*L00000\r\r\n" + OneLine().substr(8); },
      FuseFileStatus::kNoFuseList},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ReadFuseFileTest, ::testing::ValuesIn(kFuseFileCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& info) { return info.param.name; });
 
 // The files made like the real tools make them: header, fuse checksum and end
 // of transmission around the fuse list.
@@ -178,9 +198,7 @@ const char* const kFixtureFuseFiles[] = {"COPJED70.101", "variants/jedec_crlf.je
 const char* const kFixtureFuseNames[] = {"OneLineARow", "CrLf", "FourLinesOf60"};
 
 INSTANTIATE_TEST_SUITE_P(Files, FixtureFuseFileTest, ::testing::ValuesIn(kFixtureFuseFiles),
-                         [](const auto& info) {
-                           return std::string(kFixtureFuseNames[info.index]);
-                         });
+                         [](const auto& info) { return kFixtureFuseNames[info.index]; });
 
 TEST(ReadFuseFilePathTest, WhatCannotBeOpened) {
   test::TempDir dir;
@@ -200,7 +218,7 @@ TEST(ReadFuseFilePathTest, WhatCannotBeOpened) {
 }
 
 TEST(ReadFuseFilePathTest, ReadErrorsAreNoEndOfFile) {
-  const std::string text = File(kOneLine);
+  const std::string text = File(OneLine());
   struct {
     std::size_t error_at;
     int row;
