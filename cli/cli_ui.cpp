@@ -132,9 +132,9 @@ bool CliUi::AskYesNo(const std::string& text, const std::string& caption, Messag
     Print(caption + ": " + text + " yes (--yes)");
   } else if (terminal_.in_is_terminal) {
     EndBar();
-    // In JSON mode standard output belongs to the objects; the question goes
-    // to the terminal's error stream.
-    std::FILE* prompt = Json() ? terminal_.err : terminal_.out;
+    // The question goes where the user sees it: standard output when that is
+    // the terminal and holds no JSON, else the error stream.
+    std::FILE* prompt = !Json() && terminal_.out_is_terminal ? terminal_.out : terminal_.err;
     std::fprintf(prompt, "%s: %s [y/N] ", caption.c_str(), text.c_str());
     std::fflush(prompt);
     char line[64];

@@ -1,4 +1,5 @@
 // krt700: the command-line face of KRT700 Update/Setup.
+#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -8,6 +9,10 @@
 #include "cli/tool.h"
 
 int main(int argc, char** argv) {
+  // A reader that goes away (`krt700 --json update | head -1`) must not kill
+  // the tool in the middle of programming the flash: the writes fail quietly
+  // and the flow runs to its end, leaving the probe as it should.
+  signal(SIGPIPE, SIG_IGN);
   krt::cli::Environment env;
   env.terminal.out = stdout;
   env.terminal.err = stderr;

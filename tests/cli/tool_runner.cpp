@@ -96,6 +96,10 @@ ToolRun RunKrt700(const std::vector<std::string>& args, const ToolSetup& setup) 
     close(out[1]);
     out_read = out[0];
   }
+  if (setup.close_output) {
+    close(out_read);
+    out_read = -1;
+  }
   if (setup.terminal && !setup.typed.empty()) {
     if (write(master, setup.typed.data(), setup.typed.size()) < 0) {
       // the child sees no answer and takes it as No

@@ -23,6 +23,8 @@ struct ToolSetup {
   bool terminal = false;
   // Text typed on the terminal (with `terminal`).
   std::string typed;
+  // The reader of standard output goes away at once, as `| head -0` would.
+  bool close_output = false;
   int timeout_ms = 60000;
 };
 

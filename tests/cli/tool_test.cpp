@@ -134,6 +134,16 @@ TEST_F(ToolTest, UpdateInJsonEndsInAPassedResultWithTheNewestVersions) {
   EXPECT_EQ(sim.FirmwareStarts(), 1u);
 }
 
+TEST_F(ToolTest, AReaderThatGoesAwayDoesNotStopTheUpdateHalfway) {
+  sim::Simulator& sim = StartSim(Probe(102, 100));
+  ToolSetup gone;
+  gone.close_output = true;
+  const ToolRun run = Run(Against(sim, {"--json", "update"}), gone);
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(sim.Flash(0x01040000, 5), (sim::Bytes{0xAA, 0x55, 0x55, 0xAA, 103}));
+  EXPECT_EQ(sim.FirmwareStarts(), 1u);
+}
+
 TEST_F(ToolTest, IdentifyForPeopleAndWithoutStartingTheFirmware) {
   sim::Simulator& sim = StartSim(Probe(102, 100));
   ToolRun run = Run(Against(sim, {"identify"}));
