@@ -78,14 +78,14 @@ TEST(PassedStatusTest, OneFinalTextACommand) {
   EXPECT_STREQ(PassedStatus(Command::kPorts), "");
 }
 
-TEST(ParallelTest, ChildArgumentsHaveOnePortAndJson) {
+TEST(ParallelPiecesTest, ChildArgumentsHaveOnePortAndJson) {
   EXPECT_THAT(ChildArguments({"--port", "COM1", "--json", "--port=COM2", "erase", "--yes",
                               "--trace", "--port", "/dev/x"},
                              "COM2"),
               ElementsAre("erase", "--yes", "--trace", "--port", "COM2", "--json"));
 }
 
-TEST(ParallelTest, PortTagComesFirst) {
+TEST(ParallelPiecesTest, PortTagComesFirst) {
   const std::string tagged = TagWithPort("{\"event\":\"status\",\"text\":\"x\"}", "COM\"3");
   EXPECT_EQ(tagged, "{\"port\":\"COM\\\"3\",\"event\":\"status\",\"text\":\"x\"}");
   EXPECT_TRUE(ParseJson(tagged).has_value());
