@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -76,6 +77,7 @@ class Runner {
 
   int Run(const std::vector<std::string>& args) {
     for (const PortChoice& port : o_.ports) {
+      port_width_ = std::max(port_width_, port.text.size());
       Child child;
       child.port = port;
       child.step_start = Now();
@@ -277,13 +279,12 @@ class Runner {
   }
 
   std::string Row(const Child& c, std::size_t width) const {
-    char head[48];
-    std::snprintf(head, sizeof head, "%-12s ", c.port.text.c_str());
+    std::string head = c.port.text + std::string(port_width_ + 1 - c.port.text.size(), ' ');
     std::string text;
     if (c.exit_status >= 0) {
       text = (c.passed() ? "passed: " : "failed: ") + c.final_status;
     } else if (c.in_progress) {
-      text = c.meter.Line(c.percent, Now(), width > 13 ? width - 13 : 20);
+      text = c.meter.Line(c.percent, Now(), width > head.size() + 20 ? width - head.size() : 20);
     } else {
       text = c.status.empty() ? "starting ..." : c.status;
     }
@@ -326,10 +327,11 @@ class Runner {
       return;
     }
     std::FILE* out = env_.terminal.out;
-    std::fprintf(out, "\n%-12s %-7s %-11s %-9s %-8s %s\n", "PORT", "RESULT", "SERIAL", "FIRMWARE",
+    const int w = static_cast<int>(port_width_);
+    std::fprintf(out, "\n%-*s %-7s %-11s %-9s %-8s %s\n", w, "PORT", "RESULT", "SERIAL", "FIRMWARE",
                  "LOGIC", "STATUS");
     for (const Child& c : children_) {
-      std::fprintf(out, "%-12s %-7s %-11s %-9s %-8s %s\n", c.port.text.c_str(),
+      std::fprintf(out, "%-*s %-7s %-11s %-9s %-8s %s\n", w, c.port.text.c_str(),
                    c.passed() ? "passed" : "failed", c.serial.empty() ? "-" : c.serial.c_str(),
                    c.firmware.empty() ? "-" : c.firmware.c_str(),
                    c.logic.empty() ? "-" : c.logic.c_str(), c.final_status.c_str());
@@ -344,6 +346,7 @@ class Runner {
   const Options& o_;
   const Environment& env_;
   std::vector<Child> children_;
+  std::size_t port_width_ = 12;  // the port column: the longest port text
   bool drawn_ = false;
   bool dirty_ = true;
 };

@@ -47,12 +47,24 @@ krt_ensure_packages
 
 step "Build (build/demo, Release)"
 build=build/demo
-gui_option=OFF
-[ "$gui" = 1 ] && gui_option=ON
+# The dialog is built for --gui only; a build directory that has it keeps it.
+gui_option=()
+targets=(krt700 krt700-sim)
+if [ "$gui" = 1 ]; then
+  gui_option=(-DKRT_BUILD_GUI=ON)
+  targets+=(krt700-setup)
+elif [ ! -f "$build/CMakeCache.txt" ]; then
+  gui_option=(-DKRT_BUILD_GUI=OFF)
+fi
+mkdir -p "$build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRT_BUILD_TESTS=OFF \
-  -DKRT_BUILD_BENCH=OFF -DKRT_BUILD_GUI="$gui_option" > "$build.configure.log" 2>&1 ||
-  { cat "$build.configure.log" >&2; exit 1; }
-cmake --build "$build" -j "$(nproc)"
+  -DKRT_BUILD_BENCH=OFF "${gui_option[@]}" > "$build/demo-configure.log" 2>&1 ||
+  { cat "$build/demo-configure.log" >&2; exit 1; }
+if [ "$gui" = 1 ] && ! grep -q '^krt700-setup:' <(cmake --build "$build" --target help 2>/dev/null | sed 's/ .*//'); then
+  echo "demo.sh: this tree builds no krt700-setup yet" >&2
+  exit 2
+fi
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 krt700=$PWD/$build/cli/krt700
 sim=$PWD/$build/sim/krt700-sim
 
@@ -96,11 +108,7 @@ done
 echo "krt700-sim on $(head -n 1 "$work/sim.out"), reached through $link"
 
 if [ "$gui" = 1 ]; then
-  setup=$(find "$build/app" -maxdepth 1 -name krt700-setup -type f -perm -u+x 2> /dev/null | head -n 1)
-  if [ -z "$setup" ]; then
-    echo "demo.sh: this tree builds no krt700-setup yet" >&2
-    exit 2
-  fi
+  setup=$(find "$build/app" -maxdepth 1 -name krt700-setup -type f -perm -u+x | head -n 1)
   step "The dialog against the simulator"
   # The dialog finds its images beside its program file: both go into one
   # directory. COM1 leads to the simulator, at 115200 bit/s.
