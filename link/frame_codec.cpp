@@ -107,7 +107,7 @@ ResultCode ReceiveFrame(SerialPort& port, int capacity, std::uint8_t* buffer,
       detail::Tap(TapEvent::kReceiveFailed, nullptr, 0, r);
       return r;
     }
-    ResultCode result;
+    ResultCode result = rc::kOk;
     switch (decoder.Push(byte)) {
       case FrameDecoder::Step::kMore:
         continue;

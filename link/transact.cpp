@@ -9,6 +9,23 @@
 namespace krt {
 namespace {
 constexpr int kAttempts = 3;
+
+// A loader that was only slow, not deaf, answers every copy of a request it
+// was sent: the copy that timed out and the one sent again. The answer taken
+// may be the late one, and the other then arrives after the next request has
+// gone out. The input is emptied before each send, but an answer that is
+// still on its way cannot be emptied, and since answer headers carry no
+// sequence number the tool looks at (loaders need not echo it), it would be
+// taken for the next request's answer and every answer after it would be one
+// behind. So after an answer that followed a time-out, the frames still due
+// are awaited under the same deadline and dropped; silence ends the wait.
+void DropLateAnswers(SerialPort& port, int count, std::uint32_t deadline, std::uint8_t* scratch) {
+  for (int i = 0; i < count; ++i) {
+    const ResultCode r = ReceiveFrame(port, static_cast<int>(kLinkBufferSize), scratch, deadline);
+    if (r == rc::kReadTimeout || r == rc::kDeviceGone) return;
+  }
+}
+
 }  // namespace
 
 std::uint8_t* RequestBuffer() { return TheLink().request.data(); }
@@ -34,6 +51,7 @@ ResultCode Transact(int size, const std::uint8_t* request, int capacity, std::ui
   if (size > 0) std::memmove(message.data() + 2, request, static_cast<std::size_t>(size));
 
   std::array<std::uint8_t, kLinkBufferSize> frame;
+  int timed_out = 0;  // attempts whose answer may still be on its way
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     PurgeInput(link.port);  // a late answer to an earlier attempt is not this one's
     if (SendFrame(message.data(), static_cast<std::size_t>(size) + 2, link.port) != rc::kOk) {
@@ -42,12 +60,14 @@ ResultCode Transact(int size, const std::uint8_t* request, int capacity, std::ui
     const std::uint32_t deadline = AnswerDeadlineMs(size, link.port.bit_rate, extra_ms);
     const ResultCode received =
         ReceiveFrame(link.port, static_cast<int>(frame.size()), frame.data(), deadline);
+    if (received == rc::kReadTimeout) ++timed_out;
     if (received <= 0) continue;
     if (received < 2) continue;  // no room for the header
     const int length = ((frame[0] & 0x07) << 8) | frame[1];
     if (received - 2 != length) continue;
     if (length > capacity) return rc::kAnswerTooLong;
     if (length > 0) std::memmove(answer, frame.data() + 2, static_cast<std::size_t>(length));
+    if (timed_out > 0) DropLateAnswers(link.port, timed_out, deadline, frame.data());
     return length;
   }
   return rc::kNoAnswer;
