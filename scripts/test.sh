@@ -24,8 +24,21 @@ run_suite() {
   (cd "$dir" && ctest -j "$jobs" --output-on-failure --timeout 600)
 }
 
+# The fault matrix's rows, as its cases wrote them during the suite.
+print_fault_matrix() {
+  local dir=$1/tests/faults/matrix
+  ls "$dir"/*.row >/dev/null 2>&1 || return 0
+  echo "== fault matrix ($1)"
+  printf '| %-9s | %-32s | %-6s | %-36s | %8s | %-5s | %-9s |\n' flow fault kind \
+    "final status" time honest then
+  printf '|%s|\n' "-----------|----------------------------------|--------|--------------------------------------|----------|-------|-----------"
+  cat "$dir"/*.row
+}
+
 echo "== build and test (warnings as errors)"
+rm -rf build/ci/tests/faults/matrix
 run_suite build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo
+print_fault_matrix build/ci
 
 if [ "${KRT_SKIP_ASAN:-0}" != 1 ]; then
   echo "== build and test under ASan + UBSan"
