@@ -169,8 +169,8 @@ void CDevaroreDlg::BuildControls() {
       case Kind::kButton:
       case Kind::kDefaultButton: {
         auto* button = new QPushButton(text, this);
-        // Enter is OK wherever the focus is; the other buttons take Space.
-        button->setAutoDefault(false);
+        // OK is the default button: Enter presses it, except while another
+        // button has the focus, which Enter then presses, as in every dialog.
         button->setDefault(c.kind == Kind::kDefaultButton);
         w = button;
         break;

@@ -153,7 +153,6 @@ TEST_F(TemplateTest, ControlsTabOrderAndLayout) {
       EXPECT_EQ(w->height(), want.height());
     }
   }
-  EXPECT_TRUE(d.findChild<QPushButton*>("1")->isDefault());
 
   auto entries = [&](const char* id) {
     std::vector<std::string> out;
@@ -297,7 +296,11 @@ class ProbeTest : public GuiTest {
 TEST_F(ProbeTest, ConnectAndCurrentShowTheProbe) {
   RunProgram([&](CDevaroreDlg& d) {
     PaintRecorder status(*d.findChild<QLabel*>("111"));
-    Connect(d);
+    // Connect has the focus when the dialog opens: Enter presses it, not OK.
+    ASSERT_EQ(d.focusWidget(), d.findChild<QWidget*>("129"));
+    QTest::keyClick(d.focusWidget(), Qt::Key_Return);
+    WaitForCommand(d);
+    EXPECT_TRUE(d.isVisible());
     EXPECT_THAT(status.texts,
                 ElementsAre("Connecting to KRT Loader ...", "Connecting to KRT Loader passed!"));
     EXPECT_EQ(Text(d, kSerial), "AB12CD34");
@@ -307,6 +310,7 @@ TEST_F(ProbeTest, ConnectAndCurrentShowTheProbe) {
     EXPECT_EQ(Text(d, kLogicNow), "1.00");
     EXPECT_THAT(EnabledCommands(d), ElementsAre(kCurrent, kUpdate, kErase, kTransmit));
 
+    sim_->ClearLog();
     Click(d, kCurrent);
     EXPECT_EQ(Text(d, kStatus), "Reading current versions passed!");
     EXPECT_EQ(sim_->Requests().size(), 2u);  // identification: codes 114 and 100
@@ -585,9 +589,7 @@ TEST_P(AboutTest, OpensFromTheDialogMenu) {
     }
   };
   RunProgram([&](CDevaroreDlg& d) {
-    const QPoint background = d.rect().bottomRight() - QPoint(3, 3);
-    QContextMenuEvent click(QContextMenuEvent::Mouse, background, d.mapToGlobal(background));
-    QApplication::sendEvent(&d, &click);
+    QTest::mouseClick(d.windowHandle(), Qt::RightButton, {}, d.rect().bottomRight() - QPoint(3, 3));
     EXPECT_TRUE(about_seen);
     EXPECT_TRUE(d.isVisible());
     EXPECT_EQ(Text(d, kStatus), "");
@@ -596,6 +598,32 @@ TEST_P(AboutTest, OpensFromTheDialogMenu) {
   });
   EXPECT_THAT(entries, ElementsAre("&Close", "-", "&About Tovlane Setup..."));
   EXPECT_EQ(end_code_, kCancel);
+}
+
+// The menu opens on a right click on the background, a label, a frame or an
+// enabled button.
+TEST_F(GuiTest, TheMenuOpensOnTheDialogsParts) {
+  int menus = 0;
+  watcher_->on_menu = [&](QMenu& menu) {
+    ++menus;
+    menu.close();
+  };
+  RunProgram([&](CDevaroreDlg& d) {
+    const DialogUnits du(d.font());
+    const QPoint spots[] = {
+        du.Rect(100, 246, 1, 1).topLeft(),  // below the status line
+        du.Rect(22, 33, 1, 1).topLeft(),    // the "Port" label
+        du.Rect(8, 40, 1, 1).topLeft(),     // inside the "Connect KRT700 Loader" frame
+        du.Rect(20, 220, 1, 1).topLeft(),   // Cancel
+        du.Rect(60, 220, 1, 1).topLeft(),   // between Cancel and Ok
+    };
+    int expected = 0;
+    for (const QPoint& spot : spots) {
+      QTest::mouseClick(d.windowHandle(), Qt::RightButton, {}, spot);
+      EXPECT_EQ(menus, ++expected) << spot.x() << "," << spot.y();
+    }
+    Click(d, kCancel);
+  });
 }
 
 INSTANTIATE_TEST_SUITE_P(Closing, AboutTest, ::testing::Values(0, 1, 2), [](const auto& info) {
