@@ -134,7 +134,7 @@ class Parser {
       Space();
       JsonValue member;
       if (!Value(member, depth + 1)) return false;
-      v.object.emplace_back(std::move(key), std::move(member));
+      v.object.push_back(JsonMember{std::move(key), std::move(member)});
       Space();
       if (pos_ < s_.size() && s_[pos_] == ',') {
         ++pos_;

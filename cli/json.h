@@ -45,6 +45,8 @@ class JsonObject {
   std::string members_;
 };
 
+struct JsonMember;
+
 // A parsed JSON value.
 struct JsonValue {
   enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
@@ -54,12 +56,19 @@ struct JsonValue {
   std::string string;
   std::vector<JsonValue> array;
   // Members in their order of appearance (a key given twice keeps both).
-  std::vector<std::pair<std::string, JsonValue>> object;
+  std::vector<JsonMember> object;
 
   // The member `key` of an object, or nullptr.
   const JsonValue* Find(std::string_view key) const;
   // The string member `key`, or "" when it is missing or not a string.
   std::string StringAt(std::string_view key) const;
+};
+
+// A member of an object. Named fields rather than a std::pair, which would
+// need JsonValue complete inside its own definition.
+struct JsonMember {
+  std::string key;
+  JsonValue value;
 };
 
 // Parses one complete JSON text (surrounding white space allowed). nullopt

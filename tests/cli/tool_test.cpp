@@ -412,7 +412,7 @@ TEST_F(ParallelTest, JsonLinesTaggedWithTheirPortAndASummary) {
     const std::string port = lines[i].StringAt("port");
     EXPECT_THAT(ports_, Contains(port));
     // The tag comes first, the child's own members after it.
-    EXPECT_EQ(lines[i].object.front().first, "port");
+    EXPECT_EQ(lines[i].object.front().key, "port");
     if (lines[i].StringAt("event") == "result") results[port] = lines[i].StringAt("result");
   }
   EXPECT_EQ(results[ports_[0]], "passed");
