@@ -254,6 +254,8 @@ TEST_P(NoProbeTest, ConnectFailsAndNothingIsStored) {
     Click(d, kConnect);
     EXPECT_THAT(Describe(watcher_->boxes),
                 ElementsAre("Tovlane/none/Ok: Cannot connect to KRT loader!"));
+    // The box came before the final status, as the flow has it.
+    EXPECT_EQ(watcher_->boxes[0].status, "Connecting to KRT Loader ...");
     EXPECT_EQ(Text(d, kStatus), "Connecting to KRT loader failed!");
     EXPECT_THAT(EnabledCommands(d), ElementsAre(kConnect));
     EXPECT_EQ(d.state().port_index, GetParam().port_selection);
@@ -447,6 +449,19 @@ TEST_F(ProbeTest, TransmitThenOkStoresTheAddresses) {
             "[Ports]\nCOM1=" + sim_->DevicePath() +
                 "\n[KRT700 PPC6xx/7xx]\nBaudrate=4\nComPort=0\nKrtIP=192.168.1.10\n"
                 "Subnet=255.255.255.0\nGateway=192.168.1.1\n");
+}
+
+// A failed Transmit: the status first, then the box with its own caption.
+TEST_F(ProbeTest, AFailedTransmitSaysSoInThatOrder) {
+  RunProgram([&](CDevaroreDlg& d) {
+    Connect(d);
+    sim_->AddFault(*sim::ParseFault("status:at=1,code=103", nullptr));
+    Click(d, kTransmit);
+    ASSERT_THAT(Describe(watcher_->boxes), ElementsAre("Error/warning/Ok: Transfer failed!"));
+    EXPECT_EQ(watcher_->boxes[0].status, "Writing setup data failed!");
+    EXPECT_EQ(Text(d, kStatus), "Writing setup data failed!");
+    Click(d, kCancel);
+  });
 }
 
 class LeavingTest : public GuiTest {};

@@ -72,6 +72,11 @@ void Watcher::Poll() {
     seen.text = box->text().toStdString();
     seen.icon = box->icon();
     seen.buttons = box->standardButtons();
+    if (main) {
+      if (auto* line = main->findChild<QLabel*>(QStringLiteral("111"))) {
+        seen.status = line->text().toStdString();
+      }
+    }
     boxes.push_back(seen);
     QMessageBox::StandardButton answer =
         seen.buttons & QMessageBox::Ok ? QMessageBox::Ok : QMessageBox::No;

@@ -38,6 +38,7 @@ struct SeenBox {
   std::string text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   QMessageBox::StandardButtons buttons;
+  std::string status;            // what the main dialog's status line showed meanwhile
   std::string Describe() const;  // "<caption>/<icon>/<buttons>: <text>"
 };
 
