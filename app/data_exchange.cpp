@@ -34,7 +34,7 @@ bool ExchangingDialogUi::ExchangeFromControls(DialogState& state) {
   return true;
 }
 
-void ExchangingDialogUi::ExchangeToControls(const DialogState& state) {
+ControlValues ControlValuesOf(const DialogState& state) {
   ControlValues v;
   v.port_index = state.port_index;
   v.speed_index = state.speed_index;
@@ -43,7 +43,11 @@ void ExchangingDialogUi::ExchangeToControls(const DialogState& state) {
   v.subnet_mask = state.subnet_mask;
   v.gateway = state.gateway;
   v.mac_address = state.mac_address;
-  WriteControls(v);
+  return v;
+}
+
+void ExchangingDialogUi::ExchangeToControls(const DialogState& state) {
+  WriteControls(ControlValuesOf(state));
 }
 
 }  // namespace krt

@@ -24,6 +24,9 @@ struct ControlValues {
   std::string mac_address;
 };
 
+// What the members-to-controls exchange puts into the controls.
+ControlValues ControlValuesOf(const DialogState& state);
+
 class ExchangingDialogUi : public DialogUi {
  public:
   // In the dialog's order: the two selections, then the IP address (at most

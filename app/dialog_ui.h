@@ -34,6 +34,19 @@ enum class MessageIcon { kNone, kExclamation, kQuestion };
 // Long steps whose progress the status line shows as "( n% )".
 enum class ProgressTask { kFirmware, kLogicProgram, kLogicVerify };
 
+// The step's name in machine-readable output.
+inline const char* ProgressTaskName(ProgressTask task) {
+  switch (task) {
+    case ProgressTask::kFirmware:
+      return "firmware";
+    case ProgressTask::kLogicProgram:
+      return "logic-program";
+    case ProgressTask::kLogicVerify:
+      return "logic-verify";
+  }
+  return "firmware";
+}
+
 class DialogUi {
  public:
   virtual ~DialogUi() = default;

@@ -40,18 +40,6 @@ bool IsProgressText(const std::string& text, std::string* label, unsigned* perce
   return true;
 }
 
-const char* ProgressTaskName(ProgressTask task) {
-  switch (task) {
-    case ProgressTask::kFirmware:
-      return "firmware";
-    case ProgressTask::kLogicProgram:
-      return "logic-program";
-    case ProgressTask::kLogicVerify:
-      return "logic-verify";
-  }
-  return "firmware";
-}
-
 std::size_t TerminalColumns(std::FILE* stream) {
   winsize size{};
   if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) return size.ws_col;

@@ -99,9 +99,6 @@ class CliUi : public ExchangingDialogUi {
   bool bar_shown_ = false;
 };
 
-// The JSON name of a progress task: "firmware", "logic-program", "logic-verify".
-const char* ProgressTaskName(ProgressTask task);
-
 // Columns of the terminal behind `stream` (80 when it cannot be told).
 std::size_t TerminalColumns(std::FILE* stream);
 

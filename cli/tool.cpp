@@ -86,13 +86,7 @@ std::string Source(const std::optional<std::string>& option, const char* option_
 // The dialog's check of the address texts, as its Connect runs it; "" when
 // they pass, else the error line.
 std::string CheckAddresses(const Options& o, const DialogState& s) {
-  ControlValues v;
-  v.port_index = s.port_index;
-  v.speed_index = s.speed_index;
-  v.ip_address = s.ip_address;
-  v.subnet_mask = s.subnet_mask;
-  v.gateway = s.gateway;
-  CheckingUi check(v);
+  CheckingUi check(ControlValuesOf(s));
   DialogState scratch;
   if (check.ExchangeFromControls(scratch)) return "";
   struct Field {

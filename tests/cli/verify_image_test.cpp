@@ -14,13 +14,6 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-sim::Fault Fault(const char* text) {
-  std::string error;
-  auto f = sim::ParseFault(text, &error);
-  EXPECT_TRUE(f.has_value()) << error;
-  return f.value_or(sim::Fault{});
-}
-
 // One S3 record line with its checksum.
 std::string S3(std::uint32_t address, const std::vector<std::uint8_t>& data) {
   const unsigned count = static_cast<unsigned>(data.size()) + 5;

@@ -152,25 +152,12 @@ class FaultMatrix : public FlowTest, public ::testing::WithParamInterface<Matrix
     StartSim(o);
   }
 
-  std::vector<std::string> ExpectedRows() const {
-    std::vector<std::string> rows;
-    const std::string text = ReadFile(Images() + "/variants/fuses.txt");
-    for (std::size_t pos = 0; pos < text.size();) {
-      const std::size_t end = text.find('\n', pos);
-      rows.push_back(text.substr(pos, end - pos));
-      pos = end + 1;
-    }
-    return rows;
-  }
-
   // True when the probe holds the images exactly: the firmware with its
   // signature, every fuse row and the signature text of the logic.
   bool ProbeHoldsTheImages() const {
-    const std::string bin = ReadFile(Images() + "/variants/firmware.bin");
-    sim::Bytes expected(bin.begin(), bin.end());
-    std::copy(std::begin(kSignature), std::end(kSignature), expected.begin());
+    const sim::Bytes expected = ExpectedFirmware(Images());
     return sim_->Flash(0x01040000, expected.size()) == expected &&
-           sim_->FuseRows() == ExpectedRows() && sim_->Ues() == EncodeUes("B6001E7101");
+           sim_->FuseRows() == ExpectedRows(Images()) && sim_->Ues() == EncodeUes("B6001E7101");
   }
 
   bool ProbeIsErased() const {

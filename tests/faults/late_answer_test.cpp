@@ -14,7 +14,7 @@ TEST_F(FlowTest, ALateAnswerDoesNotPutTheLinkOneAnswerBehind) {
   o.process_delay_ms = 5;
   // The first identification request is answered 500 ms late (its deadline
   // is 340 ms at 115200 bit/s).
-  o.faults.push_back(*sim::ParseFault("delay:at=1,code=114,ms=500", nullptr));
+  o.faults.push_back(Fault("delay:at=1,code=114,ms=500"));
   StartSim(o);
   OpenDialog(ui_, state_);
   ConnectCommand(ui_, state_);

@@ -67,7 +67,7 @@ TEST_F(FlowTest, UpdateButtonIsOffWhenTheProbeHasTheNewestImages) {
 TEST_F(FlowTest, ConnectSucceedsOnTheFourthAttempt) {
   sim::SimulatorOptions o = DefaultSim();
   // The first three identifications are answered without the echoed code.
-  o.faults.push_back(*sim::ParseFault("code:at=1,code=100,times=3", nullptr));
+  o.faults.push_back(Fault("code:at=1,code=100,times=3"));
   StartSim(o);
   OpenDialog(ui_, state_);
   ConnectCommand(ui_, state_);
@@ -158,7 +158,7 @@ TEST_F(FlowTest, CurrentReadsTheVersionsAgain) {
 TEST_F(FlowTest, CurrentWithTheProbeSwitchedOff) {
   StartSim();
   OpenAndConnect();
-  sim_->AddFault(*sim::ParseFault("silent:at=1", nullptr));
+  sim_->AddFault(Fault("silent:at=1"));
   CurrentCommand(ui_, state_);
   EXPECT_THAT(ui_.Boxes(), ElementsAre("Tovlane/none: Communication with KRT failed!"));
   EXPECT_EQ(ui_.status, "Reading current versions failed!");

@@ -10,13 +10,6 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
-sim::Fault Fault(const char* text) {
-  std::string error;
-  auto f = sim::ParseFault(text, &error);
-  EXPECT_TRUE(f.has_value()) << error;
-  return f.value_or(sim::Fault{});
-}
-
 class EraseTest : public FlowTest {
  protected:
   void SetUp() override {

@@ -10,12 +10,42 @@
 
 #include "app/dialog_commands.h"
 #include "firmware/catalogue.h"
+#include "firmware/firmware_flashing.h"
 #include "link/link.h"
 #include "sim/simulator.h"
 #include "tests/support/images.h"
 #include "tests/support/recording_ui.h"
 
 namespace krt::test {
+
+// The firmware binary as the flash must hold it: the image with the signature
+// over its first four (erased) bytes.
+inline sim::Bytes ExpectedFirmware(const std::string& images) {
+  const std::string bin = ReadFile(images + "/variants/firmware.bin");
+  sim::Bytes expected(bin.begin(), bin.end());
+  for (int i = 0; i < 4; ++i) expected[i] = kSignature[i];
+  return expected;
+}
+
+// Fuse rows as the fixture script wrote them.
+inline std::vector<std::string> ExpectedRows(const std::string& images) {
+  std::vector<std::string> rows;
+  std::string text = ReadFile(images + "/variants/fuses.txt");
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t end = text.find('\n', pos);
+    rows.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return rows;
+}
+
+// A fault in the simulator's text form; the test fails if it does not parse.
+inline sim::Fault Fault(const char* text) {
+  std::string error;
+  auto f = sim::ParseFault(text, &error);
+  EXPECT_TRUE(f.has_value()) << error;
+  return f.value_or(sim::Fault{});
+}
 
 class FlowTest : public ::testing::Test {
  protected:

@@ -13,34 +13,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
-sim::Fault Fault(const char* text) {
-  std::string error;
-  auto f = sim::ParseFault(text, &error);
-  EXPECT_TRUE(f.has_value()) << error;
-  return f.value_or(sim::Fault{});
-}
-
-// The firmware binary as the flash must hold it: the image with the signature
-// over its first four (erased) bytes.
-sim::Bytes ExpectedFirmware(const std::string& images) {
-  const std::string bin = ReadFile(images + "/variants/firmware.bin");
-  sim::Bytes expected(bin.begin(), bin.end());
-  for (int i = 0; i < 4; ++i) expected[i] = kSignature[i];
-  return expected;
-}
-
-// Fuse rows as the fixture script wrote them.
-std::vector<std::string> ExpectedRows(const std::string& images) {
-  std::vector<std::string> rows;
-  std::string text = ReadFile(images + "/variants/fuses.txt");
-  for (std::size_t pos = 0; pos < text.size();) {
-    const std::size_t end = text.find('\n', pos);
-    rows.push_back(text.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  return rows;
-}
-
 class UpdateTest : public FlowTest {
  protected:
   // A probe with firmware 1.01 and logic 1.00; the images are 1.02 and 1.01.

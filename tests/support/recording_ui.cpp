@@ -14,20 +14,6 @@ const char* IconName(MessageIcon icon) {
   return "?";
 }
 
-namespace {
-const char* TaskName(ProgressTask task) {
-  switch (task) {
-    case ProgressTask::kFirmware:
-      return "firmware";
-    case ProgressTask::kLogicProgram:
-      return "logic-program";
-    case ProgressTask::kLogicVerify:
-      return "logic-verify";
-  }
-  return "?";
-}
-}  // namespace
-
 std::vector<std::string> RecordingUi::Only(const std::string& prefix) const {
   std::vector<std::string> out;
   for (const std::string& e : events) {
@@ -82,7 +68,8 @@ void RecordingUi::EnableButton(CommandButton button, bool enabled) {
 }
 
 void RecordingUi::Progress(ProgressTask task, unsigned percent) {
-  events.push_back(std::string("progress ") + TaskName(task) + " " + std::to_string(percent));
+  events.push_back(std::string("progress ") + ProgressTaskName(task) + " " +
+                   std::to_string(percent));
 }
 
 ControlValues RecordingUi::ReadControls() {
