@@ -278,6 +278,21 @@ Bytes ProbeModel::ProgramFlash(const Bytes& request, bool refuse) {
   return a;
 }
 
+namespace {
+
+// An answer of the code and `copies` copies of `text`, one byte a character.
+Bytes CodeAndText(std::uint8_t code, const std::string& text, std::size_t copies) {
+  Bytes answer(1 + copies * text.size());
+  answer[0] = code;
+  for (std::size_t i = 0; i < copies; ++i) {
+    std::copy(text.begin(), text.end(),
+              answer.begin() + 1 + static_cast<std::ptrdiff_t>(i * text.size()));
+  }
+  return answer;
+}
+
+}  // namespace
+
 Bytes ProbeModel::LogicCommand(const Bytes& request) {
   const std::uint8_t code = request[0];
   const std::size_t size = request.size();
@@ -305,11 +320,7 @@ Bytes ProbeModel::LogicCommand(const Bytes& request) {
     case kReadFuseRow: {
       // Both readings of a row that reads back as programmed.
       if (size != 2 || request[1] >= kLogicRows) return Bytes{code};
-      const std::string& row = rows_[request[1]];
-      Bytes a{code};
-      a.insert(a.end(), row.begin(), row.end());
-      a.insert(a.end(), row.begin(), row.end());
-      return a;
+      return CodeAndText(code, rows_[request[1]], 2);
     }
     case kProgramUes:
       if (!logic_access_) return Bytes{code, kLogicNoAccess};
@@ -318,11 +329,8 @@ Bytes ProbeModel::LogicCommand(const Bytes& request) {
       }
       ues_.assign(request.begin() + 1, request.end());
       return Bytes{code, kLogicOk};
-    case kReadUes: {
-      Bytes a{code};
-      a.insert(a.end(), ues_.begin(), ues_.end());
-      return a;
-    }
+    case kReadUes:
+      return CodeAndText(code, ues_, 1);
     default:
       return Bytes{code, 0xFF};
   }

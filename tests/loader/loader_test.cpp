@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "link/link.h"
+#include "link/transact.h"
 #include "tests/support/fake_loader.h"
 
 namespace krt {
@@ -40,14 +41,12 @@ class LoaderTest : public ::testing::Test {
 
 Bytes Identification(std::uint16_t loader, std::uint16_t firmware, std::uint16_t logic,
                      const std::string& serial) {
-  Bytes a{100,
-          static_cast<std::uint8_t>(loader >> 8),
-          static_cast<std::uint8_t>(loader),
-          static_cast<std::uint8_t>(firmware >> 8),
-          static_cast<std::uint8_t>(firmware),
-          static_cast<std::uint8_t>(logic >> 8),
-          static_cast<std::uint8_t>(logic)};
-  a.insert(a.end(), serial.begin(), serial.end());
+  Bytes a(7 + serial.size());
+  std::size_t pos = PutByte(a.data(), 0, 100);
+  pos = PutU16(a.data(), pos, loader);
+  pos = PutU16(a.data(), pos, firmware);
+  pos = PutU16(a.data(), pos, logic);
+  std::copy(serial.begin(), serial.end(), a.begin() + static_cast<std::ptrdiff_t>(pos));
   return a;
 }
 

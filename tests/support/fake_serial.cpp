@@ -1,5 +1,7 @@
 #include "tests/support/fake_serial.h"
 
+#include <algorithm>
+
 #include "link/frame_codec.h"
 
 namespace krt::test {
@@ -87,9 +89,10 @@ ScriptedPeer::ScriptedPeer(FakeSerialPlatform& platform, Handler answer)
 }
 
 Bytes WithHeader(const Bytes& payload, std::uint8_t first_byte_bits) {
-  Bytes out{static_cast<std::uint8_t>(first_byte_bits | ((payload.size() >> 8) & 0x07)),
-            static_cast<std::uint8_t>(payload.size() & 0xFF)};
-  out.insert(out.end(), payload.begin(), payload.end());
+  Bytes out(2 + payload.size());
+  out[0] = static_cast<std::uint8_t>(first_byte_bits | ((payload.size() >> 8) & 0x07));
+  out[1] = static_cast<std::uint8_t>(payload.size() & 0xFF);
+  std::copy(payload.begin(), payload.end(), out.begin() + 2);
   return out;
 }
 
