@@ -46,9 +46,39 @@ const char kUsage[] =
     "                        and after each firmware start\n"
     "  --fault SPEC          inject a fault, e.g. drop:at=3, status:at=2,code=104,\n"
     "                        silent:at=10 (repeatable; see sim/README.md)\n"
+    "  --stats FILE          on stop, write the line's counters to FILE (bytes both\n"
+    "                        ways, frames, pacing lateness), one name=value a line\n"
     "  --log                 one line a message received, on standard error\n"
     "  --stdin-lifetime      also stop when standard input is closed\n"
     "  --help                this text\n";
+
+// The counters of the line as name=value lines; false when the file cannot
+// be written.
+bool WriteStats(const std::string& path, const krt::sim::LineStats& s) {
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  if (f == nullptr) return false;
+  const struct {
+    const char* name;
+    long long value;
+  } rows[] = {
+      {"bytes_received", static_cast<long long>(s.bytes_received)},
+      {"bytes_sent", static_cast<long long>(s.bytes_sent)},
+      {"frames_received", static_cast<long long>(s.frames_received)},
+      {"speed_probes", static_cast<long long>(s.speed_probes)},
+      {"speed_changes", static_cast<long long>(s.speed_changes)},
+      {"requests", static_cast<long long>(s.requests)},
+      {"answers", static_cast<long long>(s.answers)},
+      {"paced_chunks", static_cast<long long>(s.paced_chunks)},
+      {"chunk_late_ns_total", static_cast<long long>(s.chunk_late_ns_total)},
+      {"chunk_late_ns_max", static_cast<long long>(s.chunk_late_ns_max)},
+      {"paced_answers", static_cast<long long>(s.paced_answers)},
+      {"answer_late_ns_total", static_cast<long long>(s.answer_late_ns_total)},
+      {"answer_late_ns_max", static_cast<long long>(s.answer_late_ns_max)},
+  };
+  for (const auto& row : rows) std::fprintf(f, "%s=%lld\n", row.name, row.value);
+  const bool written = std::ferror(f) == 0;
+  return std::fclose(f) == 0 && written;
+}
 
 [[noreturn]] void BadOption(const std::string& text) {
   std::fprintf(stderr, "krt700-sim: %s (see --help)\n", text.c_str());
@@ -134,6 +164,7 @@ int main(int argc, char** argv) {
     kLink,
     kState,
     kFault,
+    kStats,
     kLog,
     kStdinLifetime,
     kHelp,
@@ -154,6 +185,7 @@ int main(int argc, char** argv) {
       {"link", required_argument, nullptr, kLink},
       {"state", required_argument, nullptr, kState},
       {"fault", required_argument, nullptr, kFault},
+      {"stats", required_argument, nullptr, kStats},
       {"log", no_argument, nullptr, kLog},
       {"stdin-lifetime", no_argument, nullptr, kStdinLifetime},
       {"help", no_argument, nullptr, kHelp},
@@ -161,6 +193,7 @@ int main(int argc, char** argv) {
   };
 
   SimulatorOptions options;
+  std::string stats_path;
   bool log = false;
   bool stdin_lifetime = false;
   opterr = 0;
@@ -230,6 +263,9 @@ int main(int argc, char** argv) {
         options.faults.push_back(*f);
         break;
       }
+      case kStats:
+        stats_path = optarg;
+        break;
       case kLog:
         log = true;
         break;
@@ -287,9 +323,12 @@ int main(int argc, char** argv) {
     }
   }
   close(signal_fd);
-  if (!simulator.Stop(&error)) {
-    std::fprintf(stderr, "krt700-sim: %s\n", error.c_str());
+  const bool stopped = simulator.Stop(&error);
+  if (!stopped) std::fprintf(stderr, "krt700-sim: %s\n", error.c_str());
+  if (!stats_path.empty() && !WriteStats(stats_path, simulator.Stats())) {
+    std::fprintf(stderr, "krt700-sim: cannot write %s: %s\n", stats_path.c_str(),
+                 std::strerror(errno));
     return 1;
   }
-  return 0;
+  return stopped ? 0 : 1;
 }

@@ -28,6 +28,10 @@ constexpr std::size_t kFrameCapacity = 2 + 2047;
 constexpr std::uint32_t kLoaderRates[] = {9600, 19200, 38400, 57600, 115200};
 // How long a write may wait for room on the line before the rest is lost.
 constexpr std::int64_t kWriteRoomNs = 1'000'000'000;
+// A sleep ends some tens of microseconds after the time asked for, more on a
+// busy machine; a precise wait sleeps to this long before its time and spins
+// the rest.
+constexpr std::int64_t kSpinNs = 200'000;
 
 struct SpeedEntry {
   std::uint32_t rate;
@@ -49,6 +53,13 @@ std::int64_t NowNs() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// One turn of a busy wait, kind to the other hardware thread of the core.
+void SpinPause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
 }
 
 // Line time of `bytes` bytes at `rate`: 10 bits a byte (start, 8 data, stop).
@@ -327,11 +338,17 @@ void Simulator::HangUp() {
   CloseLine();
 }
 
-bool Simulator::WaitUntil(std::int64_t deadline_ns) {
+bool Simulator::WaitUntil(std::int64_t deadline_ns, bool precise) {
+  const std::int64_t wake_ns = precise ? deadline_ns - kSpinNs : deadline_ns;
   for (;;) {
     if (stop_) return false;
-    const std::int64_t left = deadline_ns - NowNs();
-    if (left <= 0) return true;
+    const std::int64_t now = NowNs();
+    if (now >= deadline_ns) return true;
+    const std::int64_t left = wake_ns - now;
+    if (left <= 0) {
+      SpinPause();  // the last stretch of a precise wait
+      continue;
+    }
     if (left > 2'000'000) {
       // Most of a long wait on the stop descriptor, so that stopping is quick;
       // the last part on the clock, for precision.
@@ -340,22 +357,29 @@ bool Simulator::WaitUntil(std::int64_t deadline_ns) {
       continue;
     }
     timespec t{};
-    t.tv_sec = deadline_ns / 1'000'000'000;
-    t.tv_nsec = deadline_ns % 1'000'000'000;
+    t.tv_sec = wake_ns / 1'000'000'000;
+    t.tv_nsec = wake_ns % 1'000'000'000;
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
     }
   }
 }
 
 bool Simulator::WriteLine(const std::uint8_t* data, std::size_t size, std::uint32_t rate) {
-  // Sent while the tool listens at another rate: noise, lost on the way.
-  if (ToolRate() != rate) return true;
+  // Sent while the tool listens at another rate: noise, lost on the way, but
+  // it has crossed the wire.
+  if (ToolRate() != rate) {
+    std::lock_guard<std::mutex> lock(mu_);
+    stats_.bytes_sent += size;
+    return true;
+  }
   const std::int64_t give_up = NowNs() + kWriteRoomNs;
   while (size > 0 && master_fd_ >= 0) {
     const ssize_t n = write(master_fd_, data, size);
     if (n > 0) {
       data += n;
       size -= static_cast<std::size_t>(n);
+      std::lock_guard<std::mutex> lock(mu_);
+      stats_.bytes_sent += static_cast<std::uint64_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -368,19 +392,41 @@ bool Simulator::WriteLine(const std::uint8_t* data, std::size_t size, std::uint3
   return !stop_;
 }
 
+void Simulator::CountLateness(std::int64_t late_ns, bool last_chunk) {
+  std::lock_guard<std::mutex> lock(mu_);
+  ++stats_.paced_chunks;
+  stats_.chunk_late_ns_total += late_ns;
+  stats_.chunk_late_ns_max = std::max(stats_.chunk_late_ns_max, late_ns);
+  if (!last_chunk) return;
+  ++stats_.paced_answers;
+  stats_.answer_late_ns_total += late_ns;
+  stats_.answer_late_ns_max = std::max(stats_.answer_late_ns_max, late_ns);
+}
+
 bool Simulator::Transmit(const Bytes& frame, std::int64_t due_ns, std::uint32_t rate) {
-  if (!WaitUntil(due_ns)) return false;
-  if (!options_.pace) return WriteLine(frame.data(), frame.size(), rate);
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++stats_.answers;
+  }
+  if (!options_.pace) {
+    if (!WaitUntil(due_ns)) return false;
+    return WriteLine(frame.data(), frame.size(), rate);
+  }
   // The line is busy until the last answer has left; then byte i of this one
   // has crossed the wire at start + LineNs(i + 1). Each chunk is written once
   // its last byte would have arrived, on absolute times of the line clock, so
-  // late wake-ups do not add up.
+  // late wake-ups do not add up. The tool waits for the last chunk, so that
+  // one is written on time to the microsecond; a chunk before it may come a
+  // little late, the next one is still due at its own time.
   const std::int64_t start = std::max(due_ns, tx_clock_ns_);
   const std::size_t chunk = std::max<std::size_t>(1, rate / 10000);
   std::size_t sent = 0;
   while (sent < frame.size()) {
     const std::size_t end = std::min(frame.size(), sent + chunk);
-    if (!WaitUntil(start + LineNs(end, rate))) return false;
+    const bool last = end == frame.size();
+    const std::int64_t at = start + LineNs(end, rate);
+    if (!WaitUntil(at, last)) return false;
+    CountLateness(NowNs() - at, last);
     if (!WriteLine(frame.data() + sent, end - sent, rate)) return false;
     sent = end;
   }
@@ -456,6 +502,10 @@ Simulator::Plan Simulator::ArmFaults(int code, std::optional<int> row) {
 }
 
 void Simulator::HandleFrame(const std::uint8_t* data, std::size_t size, std::int64_t arrival_ns) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++stats_.frames_received;
+  }
   if (size < 2) return;
   const std::size_t length = (static_cast<std::size_t>(data[0] & 0x07) << 8) | data[1];
   if (length != size - 2) return;
@@ -486,6 +536,19 @@ void Simulator::HandleFrame(const std::uint8_t* data, std::size_t size, std::int
   bool started_firmware = false;
   {
     std::lock_guard<std::mutex> lock(mu_);
+    switch (message.kind) {
+      case MessageKind::kRequest:
+        ++stats_.requests;
+        break;
+      case MessageKind::kSpeedProbe:
+        ++stats_.speed_probes;
+        break;
+      case MessageKind::kSpeedChange:
+        ++stats_.speed_changes;
+        break;
+      case MessageKind::kOtherLink:
+        break;
+    }
     messages_.push_back(message);
     message_bytes_ += payload.size();
     while (message_bytes_ > kMessageByteLimit && messages_.size() > 1) {
@@ -609,6 +672,10 @@ void Simulator::Run() {
       continue;
     }
     const std::int64_t now = NowNs();
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      stats_.bytes_received += static_cast<std::uint64_t>(got);
+    }
     const std::uint32_t rate = listen_rate_.load();
     if (ToolRate() != rate) {
       decoder = FrameDecoder(buffer.data(), buffer.size());
@@ -642,6 +709,16 @@ void Simulator::ClearLog() {
   model_.ClearRequests();
   messages_.clear();
   message_bytes_ = 0;
+}
+
+LineStats Simulator::Stats() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return stats_;
+}
+
+void Simulator::ClearStats() {
+  std::lock_guard<std::mutex> lock(mu_);
+  stats_ = LineStats{};
 }
 
 Bytes Simulator::Flash(std::uint32_t address, std::size_t count) const {

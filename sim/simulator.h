@@ -26,7 +26,12 @@
 //   - With pacing, bytes leave at the line rate (10 bits a byte) in chunks of
 //     about a millisecond of line time, on absolute times of a virtual line
 //     clock, and a request counts as arrived only once its bytes would have
-//     crossed the wire. Without pacing every answer leaves at once.
+//     crossed the wire. The last chunk of each answer is written when its last
+//     byte would arrive, to a few microseconds (the thread sleeps to shortly
+//     before and spins the rest), so that the tool sees the answer complete
+//     when the wire would deliver it and a late wake-up of the simulator is
+//     not taken for the tool's time. Without pacing every answer leaves at
+//     once.
 #pragma once
 
 #include <atomic>
@@ -58,6 +63,30 @@ struct LineMessage {
   std::uint32_t rate = 0;   // the rate it came at
   Bytes payload;            // the bytes after the two-byte header
   int sequence() const { return header >> 6; }
+};
+
+// What crossed the line since Start (restarts included), and how closely the
+// paced answers kept to the line clock.
+struct LineStats {
+  // Every byte read from the line: frames with their escapes, wake-up bytes,
+  // noise and bytes that came at another rate.
+  std::uint64_t bytes_received = 0;
+  // Every answer byte put on the line, also those sent while the tool listened
+  // at another rate (they cross the wire as noise).
+  std::uint64_t bytes_sent = 0;
+  std::uint64_t frames_received = 0;  // frames accepted, of any kind
+  std::uint64_t speed_probes = 0;
+  std::uint64_t speed_changes = 0;
+  std::uint64_t requests = 0;
+  std::uint64_t answers = 0;  // answer frames sent
+  // Pacing: how late each paced chunk, and each answer's last chunk, was
+  // written after the time its last byte would have crossed the wire.
+  std::uint64_t paced_chunks = 0;
+  std::int64_t chunk_late_ns_total = 0;
+  std::int64_t chunk_late_ns_max = 0;
+  std::uint64_t paced_answers = 0;
+  std::int64_t answer_late_ns_total = 0;
+  std::int64_t answer_late_ns_max = 0;
 };
 
 struct SimulatorOptions {
@@ -105,6 +134,10 @@ class Simulator {
   std::vector<LineMessage> Messages() const;
   void ClearLog();
 
+  // The line's counters; ClearStats sets them to 0.
+  LineStats Stats() const;
+  void ClearStats();
+
   // The model's state.
   Bytes Flash(std::uint32_t address, std::size_t count) const;
   std::vector<std::string> FuseRows() const;
@@ -144,7 +177,10 @@ class Simulator {
   std::uint32_t RateForSpeedChange(std::uint32_t asked) const;
   bool Transmit(const Bytes& frame, std::int64_t due_ns, std::uint32_t rate);
   bool WriteLine(const std::uint8_t* data, std::size_t size, std::uint32_t rate);
-  bool WaitUntil(std::int64_t deadline_ns);
+  // False when stopping. `precise`: to a few microseconds, spinning the last
+  // stretch; otherwise as close as a sleep gets.
+  bool WaitUntil(std::int64_t deadline_ns, bool precise = false);
+  void CountLateness(std::int64_t late_ns, bool last_chunk);
   std::uint32_t ToolRate() const;
   void HangUp();
 
@@ -158,6 +194,7 @@ class Simulator {
   bool silent_ = false;
   std::string device_path_;
   std::string last_error_;
+  LineStats stats_;
 
   std::atomic<std::uint32_t> listen_rate_;
   std::atomic<bool> hung_up_{false};

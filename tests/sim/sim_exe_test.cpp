@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -50,8 +52,9 @@ class SimExeTest : public ::testing::Test {
 TEST_F(SimExeTest, LinksIdentifiesAndStopsCleanlyOnSigterm) {
   const std::string link = dir_ + "/probe";
   const std::string state = dir_ + "/probe.state";
+  const std::string stats = dir_ + "/line.stats";
   Child sim({"--rate", "115200", "--serial", "ABCDEFGH12", "--firmware-version", "3", "--link",
-             link, "--state", state, "--log"});
+             link, "--state", state, "--log", "--stats", stats});
   const std::string path = sim.FirstLine(5000);
   ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
   EXPECT_EQ(std::filesystem::read_symlink(link), path);
@@ -84,6 +87,22 @@ TEST_F(SimExeTest, LinksIdentifiesAndStopsCleanlyOnSigterm) {
   ASSERT_EQ(LoadState(state, saved, &error), StateLoad::kLoaded) << error;
   EXPECT_EQ(saved.flash.at(0x40004), 3);
   EXPECT_EQ(saved.firmware_starts, 1u);
+  // The line's counters, written on stop: one probe and three requests (114,
+  // 100, 113), each answered; the wake-up bytes and frames on the way in.
+  std::ifstream in(stats);
+  std::map<std::string, long long> counters;
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t eq = line.find('=');
+    ASSERT_NE(eq, std::string::npos) << line;
+    counters[line.substr(0, eq)] = std::stoll(line.substr(eq + 1));
+  }
+  EXPECT_EQ(counters["speed_probes"], 1);
+  EXPECT_EQ(counters["speed_changes"], 0);
+  EXPECT_EQ(counters["requests"], 3);
+  EXPECT_EQ(counters["answers"], 4);
+  EXPECT_GT(counters["bytes_received"], 2 + 4 * 7);
+  EXPECT_GT(counters["bytes_sent"], 4 * 7);
+  EXPECT_EQ(counters.count("answer_late_ns_max"), 1u);
 }
 
 TEST_F(SimExeTest, StopsWhenStandardInputCloses) {

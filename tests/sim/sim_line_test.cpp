@@ -561,5 +561,60 @@ TEST(RawLine, PacingAndProcessDelayHoldTheAnswerBack) {
   }
 }
 
+// The counters of what crossed the line: every raw byte each way, frames by
+// kind, and for a paced line the chunks and answers with their lateness.
+TEST(RawLine, CountsEveryByteBothWays) {
+  auto frame_size = [](const Bytes& d) {
+    Bytes f(MaxFrameSize(d.size()));
+    return EncodeFrame(d.data(), d.size(), f.data());
+  };
+  for (const bool pace : {false, true}) {
+    SCOPED_TRACE(pace ? "paced" : "unpaced");
+    SimulatorOptions o;
+    o.rate = 115200;
+    o.pace = pace;
+    auto sim = StartSimulator(o);
+    RawClient client(sim->DevicePath(), 115200);
+    ASSERT_TRUE(client.ok());
+
+    // Wake-up bytes and a speed probe; a request whose header flag byte and
+    // check are DLEs to double; a read of 100 bytes, its answer several
+    // chunks long when paced.
+    client.SendRaw({0xDB, 0xDE});
+    client.SendFrame({0x00, 0x01, 0x01});
+    RawClient::Received probe = client.Receive(2000);
+    ASSERT_EQ(probe.step, FrameDecoder::Step::kFrame);
+    const Bytes read_request{101, 0x01, 0x01, 0x00, 0x00, 0x00, 100};
+    client.SendRequest(read_request, 0);
+    RawClient::Received read = client.Receive(2000);
+    ASSERT_EQ(read.step, FrameDecoder::Step::kFrame);
+    ASSERT_EQ(read.data.size(), 2u + 107u);
+
+    Bytes request{0x10, static_cast<std::uint8_t>(read_request.size())};
+    request.insert(request.end(), read_request.begin(), read_request.end());
+    const std::size_t received = 2 + frame_size({0x00, 0x01, 0x01}) + frame_size(request);
+    const std::size_t sent = frame_size(probe.data) + frame_size(read.data);
+    // The counters move just after each write, perhaps after the client read.
+    ASSERT_TRUE(Eventually([&] { return sim->Stats().bytes_sent >= sent; }));
+    const LineStats s = sim->Stats();
+    EXPECT_EQ(s.bytes_received, received);
+    EXPECT_EQ(s.bytes_sent, sent);
+    EXPECT_EQ(s.frames_received, 2u);
+    EXPECT_EQ(s.speed_probes, 1u);
+    EXPECT_EQ(s.speed_changes, 0u);
+    EXPECT_EQ(s.requests, 1u);
+    EXPECT_EQ(s.answers, 2u);
+    // 11 bytes a chunk at 115200 bit/s: one chunk for the probe's answer,
+    // the rest of the read's answer in eleven-byte pieces.
+    EXPECT_EQ(s.paced_answers, pace ? 2u : 0u);
+    EXPECT_EQ(s.paced_chunks, pace ? 1 + (frame_size(read.data) + 10) / 11 : 0u);
+    EXPECT_GE(s.answer_late_ns_max, 0);
+    EXPECT_LE(s.answer_late_ns_max, s.chunk_late_ns_max);
+
+    sim->ClearStats();
+    EXPECT_EQ(sim->Stats().bytes_received, 0u);
+  }
+}
+
 }  // namespace
 }  // namespace krt::sim
