@@ -5,7 +5,11 @@
 // the tool (or the tool and the simulator's own control descriptor, which
 // never locks) thus never share a line by accident.
 //
-// Reads poll against the monotonic clock; nothing spins. A device that has
+// Reads poll against the monotonic clock; nothing spins. A read that left the
+// queue empty (it delivered less than asked), like a purge, makes the next
+// read wait in poll at once instead of trying a read that would only say
+// "nothing yet": on a line whose answers come in pieces, that is one system
+// call less a piece. A device that has
 // gone away (a USB adapter pulled out, a pseudo-terminal whose other side was
 // closed) shows POLLHUP or POLLERR and reads 0 bytes or fails with EIO; that
 // is reported as kDeviceGone at once instead of waiting for the deadline.
@@ -86,11 +90,17 @@ class PosixSerialDevice final : public SerialDevice {
     return rc::kOk;
   }
 
-  void PurgeInput() override { tcflush(fd_, TCIFLUSH); }
+  void PurgeInput() override {
+    tcflush(fd_, TCIFLUSH);
+    drained_ = true;
+  }
 
   int ReadSome(std::uint8_t* buffer, std::size_t capacity, std::uint32_t deadline_ms) override {
-    int got = TryRead(buffer, capacity);
-    if (got != 0) return got;
+    int got = 0;
+    if (!drained_) {
+      got = TryRead(buffer, capacity);
+      if (got != 0) return got;
+    }
     const std::uint64_t start = MonotonicMs();
     for (;;) {
       const std::int64_t elapsed = ElapsedMs(start);
@@ -138,7 +148,11 @@ class PosixSerialDevice final : public SerialDevice {
   int TryRead(std::uint8_t* buffer, std::size_t capacity) {
     for (;;) {
       const ssize_t n = read(fd_, buffer, capacity);
-      if (n > 0) return static_cast<int>(n);
+      if (n > 0) {
+        drained_ = static_cast<std::size_t>(n) < capacity;
+        return static_cast<int>(n);
+      }
+      drained_ = true;
       if (n == 0) return rc::kDeviceGone;  // hang-up: end of file on a terminal
       if (errno == EINTR) continue;
       if (errno == EAGAIN) return 0;
@@ -147,6 +161,8 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   int fd_;
+  // The last read left nothing behind (or the queue was just emptied).
+  bool drained_ = true;
 };
 
 class PosixPlatform final : public SerialPlatform {
