@@ -29,9 +29,9 @@ print_fault_matrix() {
   local dir=$1/tests/faults/matrix
   ls "$dir"/*.row >/dev/null 2>&1 || return 0
   echo "== fault matrix ($1)"
-  printf '| %-9s | %-32s | %-6s | %-36s | %8s | %-5s | %-9s |\n' flow fault kind \
+  printf '| %-9s | %-32s | %-6s | %-36s | %8s | %-6s | %-9s |\n' flow fault kind \
     "final status" time honest then
-  printf '|%s|\n' "-----------|----------------------------------|--------|--------------------------------------|----------|-------|-----------"
+  printf '|%s|\n' "-----------|----------------------------------|--------|--------------------------------------|----------|--------|-----------"
   cat "$dir"/*.row
 }
 

@@ -225,7 +225,7 @@ class FaultMatrix : public FlowTest, public ::testing::WithParamInterface<Matrix
                 const char* recovered) {
     const char* dir = std::getenv("KRT_FAULT_MATRIX_DIR");
     char row[512];
-    std::snprintf(row, sizeof row, "| %-9s | %-32s | %-6s | %-36s | %5ld ms | %-5s | %-9s |\n",
+    std::snprintf(row, sizeof row, "| %-9s | %-32s | %-6s | %-36s | %5ld ms | %-6s | %-9s |\n",
                   FlowName(c.flow), c.fault, c.transient ? "once" : "stays", status.c_str(), ms,
                   ok_state ? "yes" : "NO", recovered);
     std::fputs(row, stdout);
