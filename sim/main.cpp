@@ -44,7 +44,7 @@ const char kUsage[] =
     "  --link PATH           keep a symbolic link PATH to the device\n"
     "  --state FILE          load the probe's state from FILE, save it there on stop\n"
     "                        and after each firmware start\n"
-    "  --fault SPEC          inject a fault, e.g. drop:at=3, status:at=2,code=104,\n"
+    "  --fault FAULT         inject a fault, e.g. drop:at=3, status:at=2,code=104,\n"
     "                        silent:at=10 (repeatable; see sim/README.md)\n"
     "  --stats FILE          on stop, write the line's counters to FILE (bytes both\n"
     "                        ways, frames, pacing lateness), one name=value a line\n"
