@@ -74,6 +74,7 @@ bool WriteStats(const std::string& path, const krt::sim::LineStats& s) {
       {"paced_answers", static_cast<long long>(s.paced_answers)},
       {"answer_late_ns_total", static_cast<long long>(s.answer_late_ns_total)},
       {"answer_late_ns_max", static_cast<long long>(s.answer_late_ns_max)},
+      {"realtime", s.realtime ? 1 : 0},
   };
   for (const auto& row : rows) std::fprintf(f, "%s=%lld\n", row.name, row.value);
   const bool written = std::ferror(f) == 0;

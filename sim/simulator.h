@@ -30,8 +30,9 @@
 //     byte would arrive, to a few microseconds (the thread sleeps to shortly
 //     before and spins the rest), so that the tool sees the answer complete
 //     when the wire would deliver it and a late wake-up of the simulator is
-//     not taken for the tool's time. Without pacing every answer leaves at
-//     once.
+//     not taken for the tool's time. The paced line thread asks for
+//     real-time priority (SCHED_FIFO 1) and keeps going without it. Without
+//     pacing every answer leaves at once.
 #pragma once
 
 #include <atomic>
@@ -87,6 +88,8 @@ struct LineStats {
   std::uint64_t paced_answers = 0;
   std::int64_t answer_late_ns_total = 0;
   std::int64_t answer_late_ns_max = 0;
+  // The paced line thread runs with real-time priority (when allowed).
+  bool realtime = false;
 };
 
 struct SimulatorOptions {
