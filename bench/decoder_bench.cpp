@@ -108,7 +108,7 @@ int Compare(const std::string& image, const std::string& peer, int runs) {
     std::fprintf(stderr, "bench_decoder: our decoder refused %s\n", image.c_str());
     return 1;
   }
-  if (TimeChild(peer, {image, "-o", "/dev/null"}, -1).end.status != 0) {
+  if (TimeChild(peer, {image, "-o", "/dev/null", "-binary"}, -1).end.status != 0) {
     std::fprintf(stderr, "bench_decoder: %s failed on %s\n", peer.c_str(), image.c_str());
     return 1;
   }
@@ -116,7 +116,7 @@ int Compare(const std::string& image, const std::string& peer, int runs) {
   double theirs = 1e30;
   for (int i = 0; i < runs; ++i) {
     const Timed a = TimeChild(self, {"--decode", image}, -1);
-    const Timed b = TimeChild(peer, {image, "-o", "/dev/null"}, -1);
+    const Timed b = TimeChild(peer, {image, "-o", "/dev/null", "-binary"}, -1);
     if (a.end.status != 0 || b.end.status != 0) return 1;
     ours = std::min(ours, a.wall_s);
     theirs = std::min(theirs, b.wall_s);

@@ -239,6 +239,49 @@ void BM_TransactProgramFlash(benchmark::State& state) {
 }
 BENCHMARK(BM_TransactProgramFlash)->Unit(benchmark::kMicrosecond)->MinTime(3.0)->UseRealTime();
 
+// The same against a probe paced at 115200 bit/s: the time a transaction
+// takes over the line time of its bytes, as the simulator counted them, is
+// the overhead of the host, the pseudo-terminal and the simulator together.
+void BM_PacedProgramFlash(benchmark::State& state) {
+  LinkedProbe probe(true);
+  if (LinkOpen(probe.Sim().DevicePath(), 115200) != rc::kOk) {
+    state.SkipWithError("the link did not open");
+    return;
+  }
+  for (std::uint32_t sector : kFirmwareSectors) {
+    if (EraseSector(sector) != rc::kOk) {
+      state.SkipWithError("erasing failed");
+      return;
+    }
+  }
+  probe.Sim().ClearStats();
+  std::uint32_t address = 0x01040000;
+  std::uint8_t data[16];
+  const auto t0 = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    for (int i = 0; i < 16; ++i) data[i] = static_cast<std::uint8_t>((address + i) * 31 + 90);
+    std::uint32_t value = 0;
+    if (ProgramFlash(address, sizeof data, data, value) != rc::kOk) {
+      state.SkipWithError("programming failed");
+      return;
+    }
+    address += sizeof data;
+  }
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const sim::LineStats s = probe.Sim().Stats();
+  const double line = static_cast<double>(s.bytes_received + s.bytes_sent) * 10.0 / 115200.0;
+  const double n = static_cast<double>(state.iterations());
+  state.SetItemsProcessed(state.iterations());
+  state.counters["line_us"] = line / n * 1e6;
+  state.counters["over_us"] = (wall - line) / n * 1e6;
+  state.counters["sim_late_us"] =
+      s.paced_answers > 0
+          ? static_cast<double>(s.answer_late_ns_total) / static_cast<double>(s.paced_answers) / 1e3
+          : 0.0;
+  LinkClose();
+}
+BENCHMARK(BM_PacedProgramFlash)->Unit(benchmark::kMicrosecond)->Iterations(2000)->UseRealTime();
+
 // The Connect command's work with the loader already at the wanted rate: the
 // link start-up (wake-up bytes, the 300 ms pause, the speed probe) and the
 // identification (codes 114 and 100), against a probe paced at 115200 bit/s.
