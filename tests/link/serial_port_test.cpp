@@ -6,6 +6,8 @@
 #include <termios.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "link/monotonic_clock.h"
@@ -99,6 +101,48 @@ TEST_F(SerialPortTest, SetBitRateChangesOnlyTheRate) {
   EXPECT_EQ(SetBitRate(port_, 0), rc::kPortOpenFailed);
   EXPECT_EQ(SetBitRate(port_, 12345), rc::kPortOpenFailed);
   EXPECT_EQ(port_.bit_rate, 115200u);
+}
+
+// Read system calls this thread has made, from its I/O accounting; the one
+// read that fetches the figure counts after it, so each call adds one.
+std::int64_t ReadCalls() {
+  const int fd = open("/proc/thread-self/io", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char text[512] = {};
+  const ssize_t n = read(fd, text, sizeof text - 1);
+  close(fd);
+  const char* at = n > 0 ? std::strstr(text, "syscr: ") : nullptr;
+  return at != nullptr ? std::atoll(at + 7) : -1;
+}
+
+// An answer comes in pieces, as a line delivers it; each piece costs one read
+// call. After a purge, or a read that left nothing behind, the port waits in
+// poll for the next piece instead of first trying a read that would find
+// nothing.
+TEST_F(SerialPortTest, EachPieceThatArrivesCostsOneRead) {
+  if (ReadCalls() < 0) GTEST_SKIP() << "no /proc/thread-self/io";
+  // A ProgramFlash answer frame, in four pieces.
+  const std::string frame("\x10\x02\x90\x06h\x00\x01\x04\x00\x10\x10\x10\x03\x7b", 14);
+  const std::size_t cuts[] = {0, 3, 6, 9, 14};
+  PurgeInput(port_);
+  std::thread sender([&] {
+    for (std::size_t i = 0; i + 1 < std::size(cuts); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      pty_.Send(frame.data() + cuts[i], cuts[i + 1] - cuts[i]);
+    }
+  });
+  const std::int64_t before = ReadCalls();
+  const std::int64_t own = ReadCalls() - before;  // what ReadCalls itself costs
+  std::string got;
+  for (std::size_t i = 0; i < frame.size(); ++i) {
+    std::uint8_t b = 0;
+    if (ReadByte(port_, b, 2000) != rc::kOk) break;
+    got.push_back(static_cast<char>(b));
+  }
+  const std::int64_t reads = ReadCalls() - before - 2 * own;
+  sender.join();
+  EXPECT_EQ(got, frame);
+  EXPECT_EQ(reads, 4);
 }
 
 // The cases that wait out real time, grouped.
