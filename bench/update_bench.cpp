@@ -4,13 +4,15 @@
 //
 //   bench_update --tool KRT700 --sim KRT700_SIM --images DIR [--unpaced]
 //                [--rate N] [--firmware-version N] [--logic-version N]
+//                [--timeout SECONDS]
 //
 // The simulated probe starts at the rate (default 115200), so the link
 // start-up needs one speed probe and no speed change, with firmware 1.02 and
 // logic 1.00 (so that an image set of 1.03 / 1.01 programs both). It paces
 // both directions at the line rate with no processing delay, unless
 // --unpaced. The tool's standard output goes to a pipe this program drains,
-// as when a script reads it.
+// as when a script reads it. A tool still running after the time-out
+// (default 1800 s) is killed and the run fails.
 //
 // Prints name=value lines:
 //   wall_s user_s sys_s cpu_share    the tool's times (getrusage of the child)
@@ -46,7 +48,8 @@ constexpr double kStartUpPauseS = 0.300;
   std::fprintf(stderr,
                "bench_update: %s\n"
                "usage: bench_update --tool KRT700 --sim KRT700_SIM --images DIR [--unpaced]\n"
-               "                    [--rate N] [--firmware-version N] [--logic-version N]\n",
+               "                    [--rate N] [--firmware-version N] [--logic-version N]\n"
+               "                    [--timeout SECONDS]\n",
                why.c_str());
   std::exit(2);
 }
@@ -104,6 +107,7 @@ int Run(int argc, char** argv) {
   std::string firmware_version = "102";
   std::string logic_version = "100";
   bool paced = true;
+  double timeout_s = 1800;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&]() -> std::string {
@@ -124,6 +128,8 @@ int Run(int argc, char** argv) {
       logic_version = value();
     } else if (a == "--unpaced") {
       paced = false;
+    } else if (a == "--timeout") {
+      timeout_s = std::atof(value().c_str());
     } else {
       Usage("unknown argument " + a);
     }
@@ -171,13 +177,22 @@ int Run(int argc, char** argv) {
   close(tool_out[1]);
   std::string output;
   char buffer[4096];
+  bool timed_out = false;
   for (;;) {
+    if (NowSeconds() - t0 > timeout_s) {
+      // A tool that never ends would hold the script forever.
+      kill(tool_pid, SIGKILL);
+      timed_out = true;
+      break;
+    }
+    pollfd p{tool_out[0], POLLIN, 0};
+    if (poll(&p, 1, 1000) == 0) continue;
     const ssize_t n = read(tool_out[0], buffer, sizeof buffer);
     if (n > 0) {
       output.append(buffer, static_cast<std::size_t>(n));
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     break;
   }
   const ChildEnd end = Wait(tool_pid);
@@ -226,6 +241,7 @@ int Run(int argc, char** argv) {
       answers > 0 ? static_cast<double>(stats["answer_late_ns_total"]) / answers / 1000.0 : 0.0);
   std::printf("answer_late_us_max=%.1f\n",
               static_cast<double>(stats["answer_late_ns_max"]) / 1000.0);
+  if (timed_out) std::fprintf(stderr, "bench_update: the tool ran past %.0f s\n", timeout_s);
   if (!passed) {
     std::fprintf(stderr, "bench_update: the update did not pass (exit %d)\n%s%s", end.status,
                  output.c_str(), ReadAll(dir + "/tool.err").c_str());
