@@ -296,8 +296,16 @@ class Runner {
   void Draw() {
     const std::size_t width = TerminalColumns(env_.terminal.out) - 1;
     std::string block;
-    if (drawn_) block += "\x1b[" + std::to_string(children_.size()) + "A";
-    for (const Child& c : children_) block += "\r" + Row(c, width) + "\x1b[K\n";
+    if (drawn_) {
+      block += "\x1b[";
+      block += std::to_string(children_.size());
+      block += 'A';
+    }
+    for (const Child& c : children_) {
+      block += '\r';
+      block += Row(c, width);
+      block += "\x1b[K\n";
+    }
     std::fputs(block.c_str(), env_.terminal.out);
     std::fflush(env_.terminal.out);
     drawn_ = true;

@@ -46,8 +46,10 @@ std::string ProgressMeter::Line(unsigned percent, double now_s, std::size_t widt
   if (percent > 100) percent = 100;
   constexpr int kBarWidth = 16;
   const int filled = static_cast<int>(percent) * kBarWidth / 100;
-  std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                    std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') + "]";
+  std::string bar = "[";
+  bar.append(static_cast<std::size_t>(filled), '#');
+  bar.append(static_cast<std::size_t>(kBarWidth - filled), ' ');
+  bar += ']';
 
   const double elapsed = now_s - start_s_;
   std::string rate = "--";

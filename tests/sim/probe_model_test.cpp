@@ -48,8 +48,9 @@ std::uint16_t Word(const Bytes& identify, std::size_t pos) {
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 Bytes WithCode(std::uint8_t code, const std::string& text) {
-  Bytes q{code};
-  q.insert(q.end(), text.begin(), text.end());
+  Bytes q(1 + text.size());
+  q[0] = code;
+  std::copy(text.begin(), text.end(), q.begin() + 1);
   return q;
 }
 
