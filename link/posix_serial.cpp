@@ -25,37 +25,10 @@
 
 #include "link/monotonic_clock.h"
 #include "link/serial_port.h"
+#include "link/termios_rates.h"
 
 namespace krt {
 namespace {
-
-struct RateSetting {
-  std::uint32_t rate;
-  speed_t speed;
-};
-
-constexpr RateSetting kRates[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
-};
-
-// 0 (B0 would hang the line up) and rates termios has no constant for are
-// refused.
-bool SpeedFor(std::uint32_t rate, speed_t& speed) {
-  for (const RateSetting& r : kRates) {
-    if (r.rate == rate) {
-      speed = r.speed;
-      return true;
-    }
-  }
-  return false;
-}
 
 std::int64_t ElapsedMs(std::uint64_t start_ms) {
   return static_cast<std::int64_t>(MonotonicMs() - start_ms);
@@ -76,7 +49,7 @@ class PosixSerialDevice final : public SerialDevice {
 
   ResultCode SetBitRate(std::uint32_t rate) override {
     speed_t speed;
-    if (!SpeedFor(rate, speed)) return rc::kPortOpenFailed;
+    if (!TermiosSpeedForRate(rate, speed)) return rc::kPortOpenFailed;
     termios tio{};
     if (tcgetattr(fd_, &tio) != 0) return rc::kPortOpenFailed;
     if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) {

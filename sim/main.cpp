@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "link/termios_rates.h"
 #include "sim/simulator.h"
 
 namespace {
@@ -241,8 +242,8 @@ int main(int argc, char** argv) {
         break;
       case kAnswerRate: {
         const auto rate = static_cast<std::uint32_t>(Number("answer-rate", optarg, 4000000));
-        unsigned speed = 0;
-        if (!krt::sim::SpeedOfRate(rate, speed)) {
+        speed_t speed = 0;
+        if (!krt::TermiosSpeedForRate(rate, speed)) {
           BadOption("--answer-rate " + std::string(optarg) + " is not a rate a serial line takes");
         }
         options.answer_rate = rate;

@@ -17,6 +17,7 @@
 #include <ctime>
 
 #include "link/frame_codec.h"
+#include "link/termios_rates.h"
 #include "link/transact.h"
 #include "sim/state_file.h"
 
@@ -34,22 +35,6 @@ constexpr std::int64_t kWriteRoomNs = 1'000'000'000;
 // busy machine; a precise wait sleeps to this long before its time and spins
 // the rest.
 constexpr std::int64_t kSpinNs = 200'000;
-
-struct SpeedEntry {
-  std::uint32_t rate;
-  speed_t speed;
-};
-
-constexpr SpeedEntry kSpeeds[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
-};
 
 std::int64_t NowNs() {
   timespec now{};
@@ -91,23 +76,6 @@ void FlipCheck(Bytes& frame, const Bytes& data) {
 
 }  // namespace
 
-std::uint32_t RateOfSpeed(unsigned speed) {
-  for (const SpeedEntry& e : kSpeeds) {
-    if (e.speed == speed) return e.rate;
-  }
-  return 0;
-}
-
-bool SpeedOfRate(std::uint32_t rate, unsigned& speed) {
-  for (const SpeedEntry& e : kSpeeds) {
-    if (e.rate == rate) {
-      speed = e.speed;
-      return true;
-    }
-  }
-  return false;
-}
-
 // What the faults make of one message.
 struct Simulator::Plan {
   bool drop = false;
@@ -144,7 +112,7 @@ bool Simulator::Start(std::string* error) {
   if (Running()) return Fail(error, "the simulator is running already");
   if (options_.rate == 0) return Fail(error, "no start rate");
   unsigned speed = 0;
-  if (!SpeedOfRate(options_.rate, speed)) {
+  if (!TermiosSpeedForRate(options_.rate, speed)) {
     return Fail(error, "a start rate of " + std::to_string(options_.rate) + " bit/s");
   }
   if (!options_.state_path.empty()) {
@@ -243,7 +211,7 @@ bool Simulator::OpenLine(const std::string& avoid_path, std::string* error) {
   // no character mapping, before the tool has set its own line format.
   termios tio{};
   unsigned speed = B9600;
-  SpeedOfRate(options_.rate, speed);
+  TermiosSpeedForRate(options_.rate, speed);
   bool raw = tcgetattr(slave, &tio) == 0;
   if (raw) {
     cfmakeraw(&tio);
@@ -330,7 +298,7 @@ void Simulator::StopThread() {
 std::uint32_t Simulator::ToolRate() const {
   termios tio{};
   if (slave_fd_ < 0 || tcgetattr(slave_fd_, &tio) != 0) return 0;
-  return RateOfSpeed(cfgetospeed(&tio));
+  return RateOfTermiosSpeed(cfgetospeed(&tio));
 }
 
 void Simulator::HangUp() {

@@ -212,8 +212,5 @@ class Simulator {
   std::int64_t tx_clock_ns_ = 0;  // when the last byte sent will have crossed the wire
 };
 
-// Bit rate of a termios speed constant and back; 0 / false for others.
-std::uint32_t RateOfSpeed(unsigned speed);
-bool SpeedOfRate(std::uint32_t rate, unsigned& speed);
 
 }  // namespace krt::sim

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "link/frame_codec.h"
+#include "link/termios_rates.h"
 #include "sim/simulator.h"
 
 namespace krt::sim::test {
@@ -54,8 +55,8 @@ class RawClient {
 
   void SetRate(std::uint32_t rate) {
     termios tio{};
-    unsigned speed = 0;
-    if (fd_ < 0 || !SpeedOfRate(rate, speed) || tcgetattr(fd_, &tio) != 0) return;
+    speed_t speed = 0;
+    if (fd_ < 0 || !TermiosSpeedForRate(rate, speed) || tcgetattr(fd_, &tio) != 0) return;
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);
     tcsetattr(fd_, TCSANOW, &tio);
