@@ -145,9 +145,7 @@ class FaultMatrix : public FlowTest, public ::testing::WithParamInterface<Matrix
   // The probe starts one version behind the images.
   void SetUp() override {
     FlowTest::SetUp();
-    sim::SimulatorOptions o = DefaultSim();
-    o.model.firmware_version = 101;
-    o.model.logic_version = 100;
+    sim::SimulatorOptions o = ProbeBehindImages();
     o.process_delay_ms = GetParam().process_ms;
     StartSim(o);
   }

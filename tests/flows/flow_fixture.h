@@ -57,6 +57,15 @@ class FlowTest : public ::testing::Test {
     return o;
   }
 
+  // A probe one version behind the default images (1.02 and 1.01): firmware
+  // 1.01, logic 1.00, so that Update programs both.
+  static sim::SimulatorOptions ProbeBehindImages() {
+    sim::SimulatorOptions o = DefaultSim();
+    o.model.firmware_version = 101;
+    o.model.logic_version = 100;
+    return o;
+  }
+
   void SetUp() override {
     UseImages(Images());
     ui_.controls.port_index = 0;

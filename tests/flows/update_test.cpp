@@ -18,10 +18,7 @@ class UpdateTest : public FlowTest {
   // A probe with firmware 1.01 and logic 1.00; the images are 1.02 and 1.01.
   void SetUp() override {
     FlowTest::SetUp();
-    sim::SimulatorOptions o = DefaultSim();
-    o.model.firmware_version = 101;
-    o.model.logic_version = 100;
-    StartSim(o);
+    StartSim(ProbeBehindImages());
   }
 };
 
