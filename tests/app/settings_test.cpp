@@ -8,6 +8,7 @@
 
 #include "link/link.h"
 #include "tests/support/images.h"
+#include "tests/support/temp_dir.h"
 
 namespace krt {
 namespace {
@@ -18,13 +19,10 @@ using test::WriteFile;
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/krt-settings-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    path_ = dir_ + "/Kelvaro/Tovlane.ini";
+    ASSERT_FALSE(dir_.path().empty());
+    path_ = dir_.path() + "/Kelvaro/Tovlane.ini";
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-  std::string dir_;
+  test::TempDir dir_;
   std::string path_;
 };
 
@@ -110,11 +108,11 @@ TEST_F(SettingsTest, BrokenValuesFallBackOneByOne) {
 TEST_F(SettingsTest, AnUnwritablePlaceIsSkippedWithoutTouchingTheOldFile) {
   ASSERT_TRUE(SaveSettings(path_, Settings{}));
   const std::string before = ReadFile(path_);
-  ASSERT_EQ(chmod((dir_ + "/Kelvaro").c_str(), 0500), 0);
+  ASSERT_EQ(chmod((dir_.path() + "/Kelvaro").c_str(), 0500), 0);
   Settings s;
   s.com_port = 7;
   const bool saved = SaveSettings(path_, s);
-  chmod((dir_ + "/Kelvaro").c_str(), 0700);
+  chmod((dir_.path() + "/Kelvaro").c_str(), 0700);
   if (geteuid() != 0) {
     EXPECT_FALSE(saved);  // root writes anyway
   }

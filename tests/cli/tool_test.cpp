@@ -9,7 +9,7 @@
 #include "cli/json.h"
 #include "sim/simulator.h"
 #include "tests/cli/tool_runner.h"
-#include "tests/images/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/images.h"
 
 namespace krt::test {

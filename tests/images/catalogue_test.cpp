@@ -10,7 +10,7 @@
 
 #include "platform/program_path.h"
 #include "platform/text_file.h"
-#include "tests/images/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace krt {
 namespace {

@@ -11,7 +11,7 @@
 #include <random>
 #include <string>
 
-#include "tests/images/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace krt {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/images/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace krt {
 namespace {

@@ -12,6 +12,7 @@
 #include "sim/fault.h"
 #include "sim/simulator.h"
 #include "sim/state_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace krt::sim {
 namespace {
@@ -101,12 +102,9 @@ TEST(FaultText, WhatAFaultCounts) {
 class StateFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char dir[] = "/tmp/krt-sim-state-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-    path_ = dir_ + "/probe.state";
+    ASSERT_FALSE(dir_.path().empty());
+    path_ = dir_.File("probe.state");
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   static ProbeModel::State Programmed() {
     ProbeModel m;
@@ -125,7 +123,7 @@ class StateFileTest : public ::testing::Test {
               static_cast<std::streamsize>(bytes.size()));
   }
 
-  std::string dir_;
+  krt::test::TempDir dir_;
   std::string path_;
 };
 
@@ -140,7 +138,7 @@ TEST_F(StateFileTest, RoundTripLeavesNoTemporaryFile) {
   EXPECT_EQ(s.rows[7][9], '1');
   EXPECT_EQ(s.firmware_starts, 1u);
   int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
     EXPECT_EQ(entry.path().filename(), "probe.state");
     ++files;
   }
@@ -185,7 +183,7 @@ TEST_F(StateFileTest, SimulatorRefusesAStateFileAndKeepsOne) {
   WriteFile(Bytes{'n', 'o', 'p', 'e'});
   SimulatorOptions o;
   o.state_path = path_;
-  o.link_path = dir_ + "/probe";
+  o.link_path = dir_.File("probe");
   {
     Simulator sim(o);
     std::string error;

@@ -11,7 +11,7 @@ namespace krt::test {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "krt-images-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "krt-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
   }
   ~TempDir() {
